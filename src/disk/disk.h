@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "disk/storage.h"
+
+namespace kavo {
+
+// Why the last CDisk::Open failed, for the caller's message.
+enum class OpenFailure : uint8_t {
+  None,
+  BadSelector,       // neither a drive number, a volume name, a device path nor an image path
+  NotImageExtension, // an image source whose name lacks one of the image extensions
+  NoSuchDrive,       // a drive number with no drive behind it
+  System,            // the system refused the open; see m_nOpenError
+  NoSectorSize,      // no read of 512 ... 66048 bytes succeeded
+};
+
+class CDisk : public CStorage {
+ public:
+  // Largest sector size the probe tries: 64 KiB plus one 512-byte step.
+  static constexpr uint32_t kMaxProbeSize = 65536 + 512;
+
+  CDisk();
+  explicit CDisk(DeviceOpener opener);
+
+  // Opens the selector as a physical drive (digit-led: drive number), a volume (letter-led), a
+  // device path where the system has them, or, when m_nSourceKind is ImageFile, an image file
+  // with one of the image extensions. Probes the sector size and sets the total sector count.
+  bool Open(const std::u16string& selector) override;
+
+  // Reads `bytes` bytes at absolute sector `sector` of the source (m_nStartSector is not added).
+  // True when the read call succeeded, whatever byte count it reported.
+  bool ReadSectors(void* buffer, uint32_t bytes, uint64_t sector);
+
+  bool SeekToStart();
+  uint64_t Tell();
+  bool SeekRelative(int64_t distance);
+
+  // Closes the device; the object stays, with no usable handle.
+  void Close() { m_hDevice.reset(); }
+  bool IsOpen() const { return m_hDevice != nullptr; }
+
+  uint32_t m_nDeviceType = 0;  // 1 physical drive, 2 volume, 3 image file
+  uint8_t m_nFileSystem = 0;   // 1 FAT16, 2 FAT32, 3 NTFS, 4 exFAT, 0 none
+
+  OpenFailure m_nOpenFailure = OpenFailure::None;
+  platform::ErrorCode m_nOpenError = 0;
+
+ private:
+  DeviceOpener m_opener;
+};
+
+// True when the selector ends, in any case, with one of the image-file extensions.
+bool HasImageExtension(std::u16string_view selector);
+
+// The source kind a command-line selector names: an existing regular file is an image file, a
+// whole-disk device or a drive number a physical drive, a partition device or a volume name a
+// logical drive. None when it names nothing usable.
+SourceKind SourceKindForSelector(const std::u16string& selector);
+
+// A one-line English reason for the last failed Open (empty when it succeeded).
+std::string OpenFailureText(const CDisk& disk);
+
+}  // namespace kavo

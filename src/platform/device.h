@@ -1,0 +1,82 @@
+// Raw device and file access: the one interface through which the layers above reach drives,
+// volumes and image files. Backends: win32/ (CreateFileW, ReadFile, DeviceIoControl) and posix/
+// (open, pread, ioctl BLKGETSIZE64/BLKSSZGET, fstat).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace kavo::platform {
+
+// How the sector source reaches a device; the values are those of the sector source's device
+// type field.
+enum class DeviceType : uint32_t { None = 0, PhysicalDrive = 1, Volume = 2, ImageFile = 3 };
+
+enum class SeekOrigin { Begin, Current, End };
+
+// A system error code: GetLastError() on Windows, errno elsewhere. 0 means no error.
+using ErrorCode = uint32_t;
+
+// One open device or file. Reads and seeks follow the Windows file-pointer model: a read starts
+// at the current position and advances it by the bytes read.
+class RawDevice {
+ public:
+  virtual ~RawDevice() = default;
+
+  // Reads up to `bytes` bytes at the current position. Returns false when the read call fails
+  // (the position is then unchanged); `*got` receives the byte count the call reported, which
+  // may be short at the end of a file.
+  virtual bool Read(void* buffer, uint32_t bytes, uint32_t* got) = 0;
+
+  // Writes at the current position; `*put` receives the byte count written.
+  virtual bool Write(const void* buffer, uint32_t bytes, uint32_t* put) = 0;
+
+  // Moves the position; `*newPosition` (may be null) receives the resulting byte position.
+  virtual bool Seek(int64_t distance, SeekOrigin origin, uint64_t* newPosition) = 0;
+
+  // The length in bytes, asked the way that fits the device type: the disk length for a
+  // physical drive, the partition length for a volume, the file size for an image file.
+  virtual bool GetLength(DeviceType type, uint64_t* length) = 0;
+
+  // The system error of the last failed call on this object.
+  virtual ErrorCode LastError() const = 0;
+};
+
+enum class OpenMode {
+  Read,       // sources: never written
+  ReadWrite,  // copy destinations
+  Create,     // new or truncated image files
+};
+
+struct OpenResult {
+  std::unique_ptr<RawDevice> device;  // null on failure
+  ErrorCode error = 0;
+};
+
+// Opens a device path ("\\.\PHYSICALDRIVE0", "\\.\C:", "/dev/sdb") or a file path.
+OpenResult OpenDevice(const std::u16string& path, OpenMode mode);
+
+// The system's text for an error code, in UTF-8, without a trailing newline.
+std::string ErrorText(ErrorCode code);
+
+// What a selector names on this system.
+enum class PathKind { Missing, RegularFile, WholeDisk, Partition, Other };
+
+// Classifies a path: a regular file, a block device that is a whole disk, a block device that is
+// a partition (judged from sysfs on Linux), or something else.
+PathKind ClassifyPath(const std::u16string& path);
+
+// The device path of physical drive `number` (the digits of a drive selector), or empty when
+// there is no such drive. Windows: "\\.\PHYSICALDRIVE%s". Linux: the number-th whole disk of
+// /sys/block, counting from 0 in name order, skipping loop, RAM and device-mapper devices.
+std::u16string PhysicalDrivePath(const std::u16string& number);
+
+// The device path of a volume named by a letter-led selector. Windows: "\\.\%s" ("C:" ->
+// "\\.\C:"). Linux: "/dev/%s" ("sdb1" -> "/dev/sdb1").
+std::u16string VolumePath(const std::u16string& name);
+
+// Whether a selector given as a device path ("/dev/sdb") is accepted on this system.
+bool IsDevicePathSelector(const std::u16string& selector);
+
+}  // namespace kavo::platform

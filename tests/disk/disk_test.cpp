@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "disk/fake_device.h"
+#include "support/process.h"
 #include "support/test_paths.h"
 
 namespace kavo {
@@ -191,6 +192,62 @@ TEST(RealFiles, OpenImagesFromTheFileSystem) {
   EXPECT_EQ(SourceKindForSelector(u"!x"), SourceKind::None);
   EXPECT_EQ(SourceKindForSelector(u"3"), SourceKind::PhysicalDrive);
 }
+
+
+#ifndef _WIN32
+// Block devices made by the kernel's loop driver: a whole disk and its partition judged from
+// sysfs, and a 4096-byte logical sector size found by the probe.
+TEST(BlockDevices, LoopDevicesOpenAsDrivesAndVolumes) {
+  if (!test::HaveTool("losetup") || !test::HaveTool("sfdisk")) {
+    GTEST_SKIP() << "losetup or sfdisk is not installed";
+  }
+  test::ScratchDir dir;
+  const auto image = dir / "disk.img";
+  const std::string q = "'" + image.string() + "'";
+  ASSERT_EQ(test::RunShell("truncate -s 16M " + q), 0);
+  const auto loopFile = dir / "loop";
+  if (test::RunShell("losetup -f --show -P --sector-size 4096 " + q + " > '" +
+                     loopFile.string() + "' 2>/dev/null") != 0) {
+    GTEST_SKIP() << "cannot attach a loop device (needs root and the loop driver)";
+  }
+  std::string loop;
+  std::ifstream(loopFile) >> loop;
+  struct Detach {
+    std::string dev;
+    ~Detach() { test::RunShell("losetup -d " + dev); }
+  } detach{loop};
+  // One partition from 1 MiB (sector 256 of 4096 bytes) to the end. Without udev the kernel's
+  // partition gets no /dev node, so the test makes one from the numbers in sysfs.
+  const auto partNode = dir / "part1";
+  const std::string name = loop.substr(loop.rfind('/') + 1);
+  ASSERT_EQ(test::RunShell("printf 'label: dos\\nstart=256, type=83\\n' | sfdisk -q " + loop +
+                           " >/dev/null 2>&1; partx -a " + loop + " 2>/dev/null; "
+                           "dev=$(cat /sys/block/" + name + "/" + name + "p1/dev) && "
+                           "mknod '" + partNode.string() + "' b ${dev%:*} ${dev#*:}"),
+            0);
+
+  const std::u16string whole(loop.begin(), loop.end());
+  EXPECT_EQ(SourceKindForSelector(whole), SourceKind::PhysicalDrive);
+  CDisk drive;
+  drive.m_nSourceKind = SourceKind::PhysicalDrive;
+  ASSERT_TRUE(drive.Open(whole)) << OpenFailureText(drive);
+  EXPECT_EQ(drive.m_nDeviceType, 1u);
+  EXPECT_EQ(drive.m_nSectorSize, 4096u);
+  EXPECT_EQ(drive.m_nTotalSectors, 4096u);
+
+  const std::u16string partition = partNode.u16string();
+  EXPECT_EQ(SourceKindForSelector(partition), SourceKind::LogicalDrive);
+  CDisk volume;
+  volume.m_nSourceKind = SourceKind::LogicalDrive;
+  ASSERT_TRUE(volume.Open(partition)) << OpenFailureText(volume);
+  EXPECT_EQ(volume.m_nDeviceType, 2u);
+  EXPECT_EQ(volume.m_nSectorSize, 4096u);
+  EXPECT_EQ(volume.m_nTotalSectors, 4096u - 256u);
+  std::vector<uint8_t> sector(4096);
+  EXPECT_TRUE(volume.ReadSectors(sector.data(), 4096, 0));
+  EXPECT_FALSE(volume.ReadSectors(sector.data(), 512, 0)) << "partial sectors are refused";
+}
+#endif
 
 }  // namespace
 }  // namespace kavo

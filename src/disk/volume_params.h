@@ -1,0 +1,37 @@
+// The description of the file system of the selected volume, filled by volume detection (or
+// copied from a found partition) and kept with the opened source.
+#pragma once
+
+#include <cstdint>
+
+namespace kavo {
+
+// File-system codes.
+enum FileSystemCode : uint8_t { FS_NONE = 0, FS_FAT16 = 1, FS_FAT32 = 2, FS_NTFS = 3, FS_EXFAT = 4 };
+
+struct VolumeParams {
+  uint64_t partitionStart = 0;  // first sector of the volume on the source
+  uint64_t volumeSectors = 0;   // sectors of the volume
+  uint16_t bytesPerSector = 0;  // the source's sector size, not the boot sector's
+  uint32_t sectorsPerCluster = 0;
+  uint32_t bytesPerCluster = 0;
+
+  // NTFS
+  uint64_t mftCluster = 0;
+  uint64_t mftMirrorCluster = 0;
+  uint64_t mftStartSector = 0;  // relative to the volume
+  uint16_t bytesPerMftRecord = 0;
+  uint8_t sectorsPerMftRecord = 0;
+  uint8_t sectorsPerIndexRecord = 0;
+  uint32_t bytesPerIndexRecord = 0;
+
+  // FAT16, FAT32 and exFAT; sector numbers relative to the volume
+  uint16_t reservedSectors = 0;
+  uint32_t sectorsPerFat = 0;
+  uint64_t fatSectorBase = 0;    // where allocation-table entries are read
+  uint64_t firstDataSector = 0;  // FAT: start of the root area / data; exFAT: cluster heap
+  uint32_t clusterCount = 0;
+  uint32_t rootCluster = 0;      // FAT16 1 (the fixed root area), FAT32 and exFAT from the boot sector
+};
+
+}  // namespace kavo

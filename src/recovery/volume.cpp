@@ -1,0 +1,159 @@
+#include "recovery/volume.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "platform/bytes.h"
+
+namespace kavo {
+
+namespace {
+
+bool OneOrEven(uint32_t v) { return v != 0 && (v == 1 || v % 2 == 0); }
+
+// Total sectors a FAT boot sector declares (16-bit field, else 32-bit), bounded by what the
+// source holds after the boot sector.
+uint64_t FatVolumeSectors(const uint8_t* b, uint64_t availableSectors) {
+  uint64_t declared = LoadLe16(b + 0x13);
+  if (declared == 0) declared = LoadLe32(b + 0x20);
+  if (declared == 0 || declared > availableSectors) declared = availableSectors;
+  return declared;
+}
+
+bool IsFat16(const uint8_t* b) {
+  // Formatters other than Windows write their own OEM name, and volumes under 32 MiB keep their
+  // sector count in the 16-bit field; both are FAT16 all the same. The file-system type text
+  // ("FAT16   ") at 0x36 must not be blank.
+  const bool hasSectorCount = LoadLe16(b + 0x22) != 0 || LoadLe16(b + 0x13) != 0;
+  const bool typeText = LoadLe32(b + 0x39) != 0;
+  const uint16_t bytesPerSector = LoadLe16(b + 0x0B);
+  return hasSectorCount && typeText && bytesPerSector != 0 && bytesPerSector % 512 == 0 &&
+         b[0x10] == 2 && OneOrEven(b[0x0D]) && LoadLe16(b + 0x11) == 512 &&
+         LoadLe16(b + 0x0E) != 0 && LoadLe16(b + 0x16) != 0;
+}
+
+bool IsFat32(const uint8_t* b) {
+  const uint16_t bps = LoadLe16(b + 0x0B);
+  const bool bpsOk = bps == 0 || bps == 512 || (bps % 512 == 0 && (bps & 0x200) == 0);
+  return bpsOk && b[0x10] == 2 && OneOrEven(b[0x0D]) && LoadLe32(b + 0x2C) == 2 &&
+         LoadLe16(b + 0x30) == 1 && LoadLe16(b + 0x32) == 6 && LoadLe32(b + 0x24) != 0;
+}
+
+bool IsExfat(const uint8_t* b) {
+  return b[0] != 0 && b[2] == 0x90 && b[0x6C] != 0 && b[0x6D] < 32 && OneOrEven(1u << b[0x6D]) &&
+         b[0x6D] != 0 && LoadLe32(b + 0x50) == 2048 &&
+         std::all_of(b + 0x71, b + 0x78, [](uint8_t x) { return x == 0; }) &&
+         LoadLe32(b + 0x60) == 4 && b[0x1FE] == 0x55 && b[0x1FF] == 0xAA;
+}
+
+bool IsNtfs(const uint8_t* b) {
+  const uint64_t mft = LoadLe64(b + 0x30);
+  const uint64_t mirror = LoadLe64(b + 0x38);
+  const uint64_t total = LoadLe64(b + 0x28);
+  const auto clusterOk = [](uint64_t c) { return c != 0 && c != UINT64_MAX; };
+  return b[0] != 0 && b[1] != 0 && b[2] == 0x90 && LoadLe32(b + 0x20) == 0 &&
+         LoadLe16(b + 0x24) == 0x80 && LoadLe16(b + 0x0B) % 2 == 0 && OneOrEven(b[0x0D]) &&
+         OneOrEven(b[0x40]) && OneOrEven(b[0x44]) && clusterOk(mft) && clusterOk(mirror) &&
+         total != 0 && (static_cast<uint32_t>(total) & static_cast<uint32_t>(total >> 32)) < 0xFFFFFFFF;
+}
+
+// A record size byte: negative is 2^-v bytes, positive is v clusters.
+void RecordSize(int8_t v, uint32_t sectorsPerCluster, uint32_t sectorSize, uint32_t& bytes,
+                uint32_t& sectors) {
+  if (v < 0) {
+    const int shift = -v;
+    bytes = shift < 31 ? (1u << shift) : 0;
+    sectors = bytes / sectorSize;
+  } else {
+    sectors = sectorsPerCluster * static_cast<uint32_t>(v);
+    bytes = sectors * sectorSize;
+  }
+}
+
+}  // namespace
+
+FileSystemCode DetectBootSector(std::span<const uint8_t> sector, uint32_t sectorSize,
+                                uint64_t partitionStart, uint64_t availableSectors,
+                                VolumeParams& p) {
+  if (sector.size() < 512 || sectorSize == 0) return FS_NONE;
+  const uint8_t* b = sector.data();
+  p = VolumeParams{};
+  p.partitionStart = partitionStart;
+  p.bytesPerSector = static_cast<uint16_t>(sectorSize);
+
+  if (IsFat16(b) || IsFat32(b)) {
+    const bool fat16 = IsFat16(b);
+    p.sectorsPerCluster = b[0x0D];
+    p.bytesPerCluster = sectorSize * p.sectorsPerCluster;
+    p.reservedSectors = LoadLe16(b + 0x0E);
+    p.sectorsPerFat = fat16 ? LoadLe16(b + 0x16) : LoadLe32(b + 0x24);
+    p.fatSectorBase = uint64_t{p.reservedSectors} + p.sectorsPerFat;
+    p.firstDataSector = uint64_t{p.reservedSectors} + 2 * uint64_t{p.sectorsPerFat};
+    p.volumeSectors = FatVolumeSectors(b, availableSectors);
+    const uint64_t overhead = p.firstDataSector + (fat16 ? 32 : 0);
+    const uint64_t clusters =
+        p.volumeSectors > overhead ? (p.volumeSectors - overhead) / p.sectorsPerCluster : 0;
+    p.clusterCount = static_cast<uint32_t>(std::min<uint64_t>(clusters, 0x0FFFFFF5));
+    p.rootCluster = fat16 ? 1 : LoadLe32(b + 0x2C);
+    return fat16 ? FS_FAT16 : FS_FAT32;
+  }
+  if (IsExfat(b)) {
+    p.sectorsPerCluster = 1u << b[0x6D];
+    p.bytesPerCluster = sectorSize * p.sectorsPerCluster;
+    p.fatSectorBase = LoadLe32(b + 0x50);
+    p.sectorsPerFat = LoadLe32(b + 0x54);
+    p.firstDataSector = LoadLe32(b + 0x58);
+    p.volumeSectors = std::min<uint64_t>(LoadLe64(b + 0x48), availableSectors);
+    const uint64_t length = LoadLe64(b + 0x48);
+    const uint64_t clusters =
+        length > p.firstDataSector ? (length - p.firstDataSector) / p.sectorsPerCluster : 0;
+    // The boot sector's own cluster count, when smaller, is the tighter bound.
+    const uint32_t declared = LoadLe32(b + 0x5C);
+    p.clusterCount = static_cast<uint32_t>(
+        std::min<uint64_t>(clusters, declared != 0 ? declared : UINT32_MAX));
+    p.rootCluster = LoadLe32(b + 0x60);
+    return FS_EXFAT;
+  }
+  if (IsNtfs(b)) {
+    p.sectorsPerCluster = b[0x0D];
+    p.bytesPerCluster = sectorSize * p.sectorsPerCluster;
+    p.mftCluster = LoadLe64(b + 0x30);
+    p.mftMirrorCluster = LoadLe64(b + 0x38);
+    p.mftStartSector = p.mftCluster * p.sectorsPerCluster;
+    p.volumeSectors = std::min<uint64_t>(LoadLe64(b + 0x28) + 1, availableSectors);
+    uint32_t bytes = 0;
+    uint32_t sectors = 0;
+    RecordSize(static_cast<int8_t>(b[0x40]), p.sectorsPerCluster, sectorSize, bytes, sectors);
+    p.bytesPerMftRecord = static_cast<uint16_t>(std::min<uint32_t>(bytes, 0xFFFF));
+    p.sectorsPerMftRecord = static_cast<uint8_t>(std::min<uint32_t>(sectors, 0xFF));
+    RecordSize(static_cast<int8_t>(b[0x44]), p.sectorsPerCluster, sectorSize, bytes, sectors);
+    p.bytesPerIndexRecord = bytes;
+    p.sectorsPerIndexRecord = static_cast<uint8_t>(std::min<uint32_t>(sectors, 0xFF));
+    return FS_NTFS;
+  }
+  return FS_NONE;
+}
+
+bool DetectVolume(CDisk& source) {
+  source.m_nFileSystem = FS_NONE;
+  if (source.m_nSectorSize == 0 || source.m_nStartSector >= source.m_nTotalSectors) return false;
+  std::vector<uint8_t> sector(std::max<uint32_t>(source.m_nSectorSize, 512));
+  if (!source.ReadSectors(sector.data(), source.m_nSectorSize, source.m_nStartSector)) return false;
+  const FileSystemCode code =
+      DetectBootSector(sector, source.m_nSectorSize, source.m_nStartSector,
+                       source.m_nTotalSectors - source.m_nStartSector, source.m_volume);
+  source.m_nFileSystem = code;
+  return code != FS_NONE;
+}
+
+const char* FileSystemName(uint8_t code) {
+  switch (code) {
+    case FS_FAT16: return "FAT16";
+    case FS_FAT32: return "FAT32";
+    case FS_NTFS: return "NTFS";
+    case FS_EXFAT: return "exFAT";
+  }
+  return "";
+}
+
+}  // namespace kavo

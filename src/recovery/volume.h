@@ -1,0 +1,27 @@
+// Recognising the file system of a volume from its boot sector.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "disk/disk.h"
+#include "disk/volume_params.h"
+
+namespace kavo {
+
+// Applies the FAT16, FAT32, exFAT and NTFS boot-sector checks, in that order, to one sector and
+// fills `params` for the first that passes. `sectorSize` is the source's sector size,
+// `partitionStart` the sector the boot sector was read from, `availableSectors` how many sectors
+// of the source follow it (bounds the volume's size). Returns FS_NONE when no check passes.
+FileSystemCode DetectBootSector(std::span<const uint8_t> sector, uint32_t sectorSize,
+                                uint64_t partitionStart, uint64_t availableSectors,
+                                VolumeParams& params);
+
+// Reads the sector at the source's start sector and sets its file-system code and volume
+// parameters. False when the sector cannot be read or no check passes.
+bool DetectVolume(CDisk& source);
+
+// "NTFS", "FAT32", ... for a file-system code; "" for FS_NONE.
+const char* FileSystemName(uint8_t code);
+
+}  // namespace kavo

@@ -7,7 +7,8 @@ packages=(
   cmake ninja-build g++ make pkg-config
   libgtest-dev googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64
-  dosfstools mtools fdisk
+  dosfstools mtools fdisk gdisk ntfs-3g exfatprogs exfat-fuse fuse3 sleuthkit
+  imagemagick testdisk clang libclang-rt-14-dev
 )
 
 missing=()

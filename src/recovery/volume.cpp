@@ -40,10 +40,16 @@ bool IsFat32(const uint8_t* b) {
 }
 
 bool IsExfat(const uint8_t* b) {
-  return b[0] != 0 && b[2] == 0x90 && b[0x6C] != 0 && b[0x6D] < 32 && OneOrEven(1u << b[0x6D]) &&
-         b[0x6D] != 0 && LoadLe32(b + 0x50) == 2048 &&
-         std::all_of(b + 0x71, b + 0x78, [](uint8_t x) { return x == 0; }) &&
-         LoadLe32(b + 0x60) == 4 && b[0x1FE] == 0x55 && b[0x1FF] == 0xAA;
+  // The cluster-size shift is a power of two whatever its parity, and formatters place the FAT
+  // and the root folder where the volume's size leads them (the root follows the allocation
+  // bitmap and the up-case table, at cluster 4, 5, 6 ...), so neither is held to one value.
+  const uint32_t fatOffset = LoadLe32(b + 0x50);
+  const uint32_t heapOffset = LoadLe32(b + 0x58);
+  const uint32_t root = LoadLe32(b + 0x60);
+  return b[0] != 0 && b[2] == 0x90 && b[0x6C] >= 9 && b[0x6C] <= 12 && b[0x6D] <= 25 &&
+         fatOffset >= 24 && heapOffset > fatOffset && root >= 2 &&
+         std::all_of(b + 0x71, b + 0x78, [](uint8_t x) { return x == 0; }) && b[0x1FE] == 0x55 &&
+         b[0x1FF] == 0xAA;
 }
 
 bool IsNtfs(const uint8_t* b) {

@@ -1,0 +1,117 @@
+// Volume detection on volumes made by the real formatters, and on boot sectors that must fail.
+#include "recovery/volume.h"
+
+#include <gtest/gtest.h>
+
+#include "support/process.h"
+#include "support/test_paths.h"
+
+namespace kavo {
+namespace {
+
+#ifndef _WIN32
+struct Detected {
+  FileSystemCode code = FS_NONE;
+  VolumeParams params;
+};
+
+// Makes a volume image with `command` (the image path appended), opens it and detects it.
+Detected Format(const test::ScratchDir& dir, const std::string& sizeSpec,
+                const std::string& command) {
+  const auto image = dir / "volume.img";
+  const std::string q = "'" + image.string() + "'";
+  EXPECT_EQ(test::RunShell("rm -f " + q + " && truncate -s " + sizeSpec + " " + q + " && " +
+                           command + " " + q + " >/dev/null 2>&1"),
+            0)
+      << command;
+  CDisk disk;
+  disk.m_nSourceKind = SourceKind::ImageFile;
+  Detected d;
+  if (!disk.Open(image.u16string())) return d;
+  DetectVolume(disk);
+  d.code = static_cast<FileSystemCode>(disk.m_nFileSystem);
+  d.params = disk.m_volume;
+  return d;
+}
+
+TEST(DetectVolume, RecognisesVolumesOfTheRealFormatters) {
+  for (const char* tool : {"mkfs.fat", "mkntfs", "mkfs.exfat"}) {
+    if (!test::HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+  }
+  test::ScratchDir dir;
+
+  // A 16 MiB FAT16 volume keeps its sector count in the 16-bit field and its own OEM name.
+  const Detected small = Format(dir, "16M", "mkfs.fat -F 16 -s 4");
+  EXPECT_EQ(small.code, FS_FAT16);
+  EXPECT_EQ(small.params.sectorsPerCluster, 4u);
+  EXPECT_EQ(small.params.rootCluster, 1u);
+  EXPECT_EQ(small.params.fatSectorBase,
+            small.params.reservedSectors + uint64_t{small.params.sectorsPerFat});
+  EXPECT_EQ(small.params.clusterCount,
+            (32768 - small.params.firstDataSector - 32) / 4);
+
+  EXPECT_EQ(Format(dir, "200M", "mkfs.fat -F 16").code, FS_FAT16);
+
+  const Detected fat32 = Format(dir, "100M", "mkfs.fat -F 32 -s 1");
+  EXPECT_EQ(fat32.code, FS_FAT32);
+  EXPECT_EQ(fat32.params.rootCluster, 2u);
+  EXPECT_EQ(fat32.params.bytesPerCluster, 512u);
+  EXPECT_EQ(fat32.params.firstDataSector,
+            fat32.params.reservedSectors + 2 * uint64_t{fat32.params.sectorsPerFat});
+
+  const Detected ntfs = Format(dir, "64M", "mkntfs -q -F -c 4096");
+  EXPECT_EQ(ntfs.code, FS_NTFS);
+  EXPECT_EQ(ntfs.params.sectorsPerCluster, 8u);
+  EXPECT_EQ(ntfs.params.bytesPerMftRecord, 1024u);
+  EXPECT_EQ(ntfs.params.sectorsPerMftRecord, 2u);
+  EXPECT_EQ(ntfs.params.mftStartSector, ntfs.params.mftCluster * 8);
+
+  const Detected exfat = Format(dir, "64M", "mkfs.exfat");
+  EXPECT_EQ(exfat.code, FS_EXFAT);
+  EXPECT_GE(exfat.params.rootCluster, 4u);
+  EXPECT_GT(exfat.params.clusterCount, 0u);
+}
+#endif
+
+TEST(DetectBootSector, RefusesWhatIsNotABootSector) {
+  VolumeParams p;
+  std::vector<uint8_t> sector(512, 0);
+  EXPECT_EQ(DetectBootSector(sector, 512, 0, 1000, p), FS_NONE);
+  std::fill(sector.begin(), sector.end(), 0xFF);
+  EXPECT_EQ(DetectBootSector(sector, 512, 0, 1000, p), FS_NONE);
+  EXPECT_EQ(DetectBootSector(std::span<const uint8_t>(sector.data(), 100), 512, 0, 1000, p),
+            FS_NONE);
+}
+
+TEST(DetectBootSector, NtfsRecordSizesAndBounds) {
+  std::vector<uint8_t> b(512, 0);
+  b[0] = 0xEB;
+  b[1] = 0x52;
+  b[2] = 0x90;
+  b[0x0B] = 0x00;
+  b[0x0C] = 0x02;  // 512 bytes per sector
+  b[0x0D] = 8;
+  b[0x24] = 0x80;
+  b[0x28] = 0xFF;  // 255 sectors
+  b[0x30] = 4;     // MFT at cluster 4
+  b[0x38] = 2;
+  b[0x40] = 0xF6;  // records of 2^10 bytes
+  b[0x44] = 1;     // index records of one cluster
+  VolumeParams p;
+  ASSERT_EQ(DetectBootSector(b, 512, 2048, 100, p), FS_NTFS);
+  EXPECT_EQ(p.partitionStart, 2048u);
+  EXPECT_EQ(p.bytesPerMftRecord, 1024u);
+  EXPECT_EQ(p.sectorsPerMftRecord, 2u);
+  EXPECT_EQ(p.bytesPerIndexRecord, 4096u);
+  EXPECT_EQ(p.mftStartSector, 32u);
+  EXPECT_EQ(p.volumeSectors, 100u) << "never larger than the source holds";
+
+  b[0x40] = 0xFE;  // 2^2 = 4 bytes: fewer than one sector
+  EXPECT_EQ(DetectBootSector(b, 512, 0, 1000, p), FS_NTFS);
+  EXPECT_EQ(p.sectorsPerMftRecord, 0u);
+  b[0x30] = 0;  // no MFT cluster
+  EXPECT_EQ(DetectBootSector(b, 512, 0, 1000, p), FS_NONE);
+}
+
+}  // namespace
+}  // namespace kavo

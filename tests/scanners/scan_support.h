@@ -1,0 +1,69 @@
+// Sources in memory for the scan tests: a sparse byte layout over a zero background (so that
+// sources of hundreds of MiB cost nothing), opened as a CDisk, with the device's reads recorded.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "disk/disk.h"
+#include "operations/message_sink.h"
+#include "recovery/tree.h"
+
+namespace kavo::test {
+
+struct MemorySource {
+  uint64_t length = 0;
+  uint32_t sectorSize = 512;  // reads of other multiples fail, as on a 4Kn drive
+  std::map<uint64_t, std::vector<uint8_t>> pieces;  // offset -> bytes; must not overlap
+  std::function<bool(uint64_t offset, uint32_t bytes)> failRead;
+
+  // What the device saw.
+  uint64_t reads = 0;
+  uint64_t readsPastEnd = 0;  // reads that asked for bytes beyond `length`
+
+  void Put(uint64_t offset, std::vector<uint8_t> bytes) { pieces[offset] = std::move(bytes); }
+  void PutSector(uint64_t sector, std::vector<uint8_t> bytes) {
+    Put(sector * sectorSize, std::move(bytes));
+  }
+};
+
+// Opens `source` (which must outlive the disk) as an image file.
+std::unique_ptr<CDisk> OpenMemory(MemorySource& source);
+
+// Records every message sent to it; can run an action on a given UM_PROGRESS.
+class RecordingSink final : public MessageSink {
+ public:
+  intptr_t Send(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
+  size_t Count(uint32_t message) const;
+
+  struct Message {
+    uint32_t message;
+    uintptr_t wParam;
+    intptr_t lParam;
+  };
+  std::vector<Message> messages;
+  std::function<void(size_t progressCount)> onProgress;
+};
+
+// A found file as the tree holds it.
+struct Found {
+  std::u16string folder;
+  std::u16string name;
+  uint64_t size = 0;
+  uint64_t location = 0;
+  uint64_t endSector = 0;
+};
+
+// The files below "FileType", folder by folder in tree order.
+std::vector<Found> FoundFiles(const RecoveredNode* fileType);
+// The names of the extension folders, in tree order.
+std::vector<std::u16string> FolderNames(const RecoveredNode* fileType);
+
+// A deterministic random byte run.
+std::vector<uint8_t> RandomBytes(size_t count, uint32_t seed);
+
+}  // namespace kavo::test

@@ -24,4 +24,11 @@ mcopy -i "$vol" "$work/holiday.raw" ::Photos/2024/
 printf 'A file with a long name\n' > "$work/Meeting notes, December.txt"
 mcopy -i "$vol" "$work/Meeting notes, December.txt" ::Documents/
 mdel -i "$vol" ::Documents/report3.txt ::Documents/report7.txt
+
+# Keep the originals when asked (the tests compare recovered files with them).
+if [ -n "${KAVO_SAMPLE_FILES:-}" ]; then
+  mkdir -p "$KAVO_SAMPLE_FILES/Documents" "$KAVO_SAMPLE_FILES/Photos/2024"
+  cp "$work"/report*.txt "$work/Meeting notes, December.txt" "$KAVO_SAMPLE_FILES/Documents/"
+  cp "$work/holiday.raw" "$KAVO_SAMPLE_FILES/Photos/2024/"
+fi
 echo "$out"

@@ -19,9 +19,16 @@ summary() {  # "N passed, M failed" from a ctest log
 status=0
 logs=$(mktemp -d)
 
+# Images made by the real tools, read by the Linux and the Windows test runs alike.
+export KAVO_FIXTURES="$root/build/fixtures"
+bash tools/make-fixtures.sh "$KAVO_FIXTURES" >/dev/null || exit 1
+
 echo "== native tests"
 ctest --test-dir build/native --output-on-failure -j2 2>&1 | tee "$logs/native.log"
 [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+
+echo "== fuzz targets (a fixed number of runs from a fixed seed)"
+bash tools/fuzz.sh --smoke || status=1
 
 echo "== Windows x86_64 tests under wine64"
 source tools/wine-env.sh

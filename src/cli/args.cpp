@@ -46,6 +46,12 @@ std::optional<ParsedArgs> ParseArgs(const std::vector<std::u16string>& args, con
     }
     parsed.positional.push_back(args[i]);
   }
+  for (const std::string& option : spec.required) {
+    if (!parsed.values.count(option)) {
+      error = "option " + option + " is required";
+      return std::nullopt;
+    }
+  }
   if (parsed.positional.size() < spec.minPositional) {
     error = "missing argument";
     return std::nullopt;

@@ -13,6 +13,7 @@ namespace kavo::cli {
 struct ArgSpec {
   std::set<std::string> valueOptions;  // "--out" takes a value
   std::set<std::string> flags;         // "--json" does not
+  std::set<std::string> required;      // value options that must be given
   size_t minPositional = 0;
   size_t maxPositional = 0;
 };

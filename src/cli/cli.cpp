@@ -22,7 +22,27 @@ struct Command {
 const Command kCommands[] = {
     {"info", "info SOURCE [--json]",
      "show the kind, sector size and size of a drive, volume or image file",
-     ArgSpec{{}, {"--json"}, 1, 1}, InfoCommand},
+     ArgSpec{{}, {"--json"}, {}, 1, 1}, InfoCommand},
+    {"list", "list SOURCE [--start SECTOR] [--json]",
+     "list the live and deleted files and folders of a FAT16, FAT32, exFAT or NTFS volume\n"
+     "      (--start: first sector of the volume on a whole disk; default 0)",
+     ArgSpec{{"--start"}, {"--json"}, {}, 1, 1}, ListCommand},
+    {"carve", "carve SOURCE --formats all|ITEM,ITEM... [--start SECTOR] [--count N] [--json]",
+     "find files by their signatures in sectors [start, start + count) of the source",
+     ArgSpec{{"--formats", "--start", "--count"}, {"--json"}, {"--formats"}, 1, 1},
+     CarveCommand},
+    {"recover",
+     "recover SOURCE --out DIR [--formats ...] [--start S] [--count N] [--deleted-only]\n"
+     "          [--match GLOB ...]",
+     "write the files of a volume (Data/...), or with --formats the files found by their\n"
+     "      signatures (FileType/<ext>/fileN.<ext>), below DIR; --match and --deleted-only\n"
+     "      choose which (GLOB: * ? [..] on names, or on paths when it holds a /; ** spans /)",
+     ArgSpec{{"--out", "--formats", "--start", "--count", "--match"},
+             {"--deleted-only"},
+             {"--out"},
+             1,
+             1},
+     RecoverCommand},
 };
 
 std::string Usage() {

@@ -74,6 +74,12 @@ JsonObject& JsonObject::Add(std::string_view key, int64_t number) {
   return *this;
 }
 
+JsonObject& JsonObject::AddRaw(std::string_view key, std::string_view json) {
+  Key(key);
+  m_text += json;
+  return *this;
+}
+
 JsonObject& JsonObject::AddBool(std::string_view key, bool value) {
   Key(key);
   m_text += value ? "true" : "false";

@@ -28,6 +28,8 @@ class JsonObject {
   JsonObject& Add(std::string_view key, int64_t number);
   JsonObject& Add(std::string_view key, unsigned number) { return Add(key, static_cast<uint64_t>(number)); }
   JsonObject& AddBool(std::string_view key, bool value);
+  // A value already in JSON form (null, a nested object).
+  JsonObject& AddRaw(std::string_view key, std::string_view json);
   std::string Str() const { return m_text + "}"; }
 
  private:

@@ -1,6 +1,7 @@
 #include "cli/source.h"
 
 #include "cli/output.h"
+#include "recovery/volume.h"
 
 namespace kavo::cli {
 
@@ -17,6 +18,23 @@ std::unique_ptr<CDisk> OpenSource(const std::u16string& selector) {
     return nullptr;
   }
   return disk;
+}
+
+bool SelectVolume(CDisk& disk, std::optional<uint64_t> start) {
+  if (start && *start >= disk.m_nTotalSectors) {
+    ErrorLine("sector " + std::to_string(*start) + " is past the end of the source (" +
+              std::to_string(disk.m_nTotalSectors) + " sectors)");
+    return false;
+  }
+  disk.m_nStartSector = start.value_or(0);
+  if (DetectVolume(disk)) return true;
+  if (start) {
+    ErrorLine("no FAT16, FAT32, exFAT or NTFS volume starts at sector " + std::to_string(*start));
+  } else {
+    ErrorLine("no FAT16, FAT32, exFAT or NTFS volume starts at sector 0; if this is a whole disk, "
+              "give --start SECTOR with the first sector of one of its volumes");
+  }
+  return false;
 }
 
 const char* SourceKindName(SourceKind kind) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "disk/disk.h"
@@ -11,6 +12,11 @@ namespace kavo::cli {
 // Opens `selector` (an image file, a device path, a drive number or a volume name) for reading.
 // On failure prints "Failed to open disk." with the reason and returns null.
 std::unique_ptr<CDisk> OpenSource(const std::u16string& selector);
+
+// Picks the volume to read on an opened source: the one at `start` when given, else the one at
+// sector 0. Sets the source's start sector and detects its file system; on failure prints what
+// to give instead and returns false.
+bool SelectVolume(CDisk& disk, std::optional<uint64_t> start);
 
 // "Image file", "Physical drive", ... for the human output.
 const char* SourceKindName(SourceKind kind);

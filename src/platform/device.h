@@ -57,6 +57,13 @@ struct OpenResult {
 // Opens a device path ("\\.\PHYSICALDRIVE0", "\\.\C:", "/dev/sdb") or a file path.
 OpenResult OpenDevice(const std::u16string& path, OpenMode mode);
 
+// Creates one folder; returns 0 or the system's error (an existing folder or file is an error).
+ErrorCode MakeDirectory(const std::u16string& path);
+
+// What an error code means for creating an output file or folder.
+enum class ErrorKind { None, PathNotFound, NameTooLong, AlreadyExists, Other };
+ErrorKind ClassifyError(ErrorCode code);
+
 // The system's text for an error code, in UTF-8, without a trailing newline.
 std::string ErrorText(ErrorCode code);
 

@@ -9,27 +9,50 @@ namespace kavo {
 
 namespace {
 
-bool OneOrEven(uint32_t v) { return v != 0 && (v == 1 || v % 2 == 0); }
+bool OneOrEven(uint32_t v) {
+  return v != 0 && (v == 1 || v % 2 == 0);
+}
 
-// Total sectors a FAT boot sector declares (16-bit field, else 32-bit), bounded by what the
-// source holds after the boot sector.
-uint64_t FatVolumeSectors(const uint8_t* b, uint64_t availableSectors) {
+// Total sectors a FAT boot sector declares (16-bit field, else 32-bit), in source sectors,
+// bounded by what the source holds after the boot sector.
+uint64_t FatVolumeSectors(const uint8_t* b, uint32_t scale, uint64_t availableSectors) {
   uint64_t declared = LoadLe16(b + 0x13);
   if (declared == 0) declared = LoadLe32(b + 0x20);
+  declared *= scale;
   if (declared == 0 || declared > availableSectors) declared = availableSectors;
   return declared;
+}
+
+// Source sectors of the FAT16 root area (entries of 32 bytes); 0 on FAT32.
+uint64_t Fat16RootSectors(const uint8_t* b, uint32_t sectorSize) {
+  return (uint64_t{LoadLe16(b + 0x11)} * 32 + sectorSize - 1) / sectorSize;
+}
+
+// How many source sectors make one sector of the volume: the boot sector's sector size over the
+// source's, when it is a whole multiple of it; 1 otherwise (and for 0, which some FAT32 writers
+// leave in the field).
+uint32_t SectorScale(uint32_t volumeSectorSize, uint32_t sectorSize) {
+  if (volumeSectorSize <= sectorSize || volumeSectorSize % sectorSize != 0) return 1;
+  return volumeSectorSize / sectorSize;
+}
+
+// A volume that calls itself FAT12 packs its allocation table in 12-bit entries, which no reader
+// here decodes; it must not pass for FAT16 (or for anything else).
+bool IsFat12(const uint8_t* b) {
+  return std::equal(b + 0x36, b + 0x3B, "FAT12");
 }
 
 bool IsFat16(const uint8_t* b) {
   // Formatters other than Windows write their own OEM name, and volumes under 32 MiB keep their
   // sector count in the 16-bit field; both are FAT16 all the same. The file-system type text
-  // ("FAT16   ") at 0x36 must not be blank.
+  // ("FAT16   ") at 0x36 must not be blank. The root area holds 512 entries on most volumes, but
+  // formatters size it to the cluster (1024 entries with 32 KiB clusters) or as asked.
   const bool hasSectorCount = LoadLe16(b + 0x22) != 0 || LoadLe16(b + 0x13) != 0;
   const bool typeText = LoadLe32(b + 0x39) != 0;
   const uint16_t bytesPerSector = LoadLe16(b + 0x0B);
   return hasSectorCount && typeText && bytesPerSector != 0 && bytesPerSector % 512 == 0 &&
-         b[0x10] == 2 && OneOrEven(b[0x0D]) && LoadLe16(b + 0x11) == 512 &&
-         LoadLe16(b + 0x0E) != 0 && LoadLe16(b + 0x16) != 0;
+         b[0x10] == 2 && OneOrEven(b[0x0D]) && LoadLe16(b + 0x11) != 0 && LoadLe16(b + 0x0E) != 0 &&
+         LoadLe16(b + 0x16) != 0;
 }
 
 bool IsFat32(const uint8_t* b) {
@@ -43,10 +66,11 @@ bool IsExfat(const uint8_t* b) {
   // The cluster-size shift is a power of two whatever its parity, and formatters place the FAT
   // and the root folder where the volume's size leads them (the root follows the allocation
   // bitmap and the up-case table, at cluster 4, 5, 6 ...), so neither is held to one value.
+  // Clusters are at most 32 MiB, which keeps the bytes per cluster within 32 bits.
   const uint32_t fatOffset = LoadLe32(b + 0x50);
   const uint32_t heapOffset = LoadLe32(b + 0x58);
   const uint32_t root = LoadLe32(b + 0x60);
-  return b[0] != 0 && b[2] == 0x90 && b[0x6C] >= 9 && b[0x6C] <= 12 && b[0x6D] <= 25 &&
+  return b[0] != 0 && b[2] == 0x90 && b[0x6C] >= 9 && b[0x6C] <= 12 && b[0x6C] + b[0x6D] <= 25 &&
          fatOffset >= 24 && heapOffset > fatOffset && root >= 2 &&
          std::all_of(b + 0x71, b + 0x78, [](uint8_t x) { return x == 0; }) && b[0x1FE] == 0x55 &&
          b[0x1FF] == 0xAA;
@@ -60,7 +84,8 @@ bool IsNtfs(const uint8_t* b) {
   return b[0] != 0 && b[1] != 0 && b[2] == 0x90 && LoadLe32(b + 0x20) == 0 &&
          LoadLe16(b + 0x24) == 0x80 && LoadLe16(b + 0x0B) % 2 == 0 && OneOrEven(b[0x0D]) &&
          OneOrEven(b[0x40]) && OneOrEven(b[0x44]) && clusterOk(mft) && clusterOk(mirror) &&
-         total != 0 && (static_cast<uint32_t>(total) & static_cast<uint32_t>(total >> 32)) < 0xFFFFFFFF;
+         total != 0 &&
+         (static_cast<uint32_t>(total) & static_cast<uint32_t>(total >> 32)) < 0xFFFFFFFF;
 }
 
 // A record size byte: negative is 2^-v bytes, positive is v clusters.
@@ -87,36 +112,51 @@ FileSystemCode DetectBootSector(std::span<const uint8_t> sector, uint32_t sector
   p.partitionStart = partitionStart;
   p.bytesPerSector = static_cast<uint16_t>(sectorSize);
 
+  if (IsFat12(b) && LoadLe16(b + 0x11) != 0) return FS_NONE;
   if (IsFat16(b) || IsFat32(b)) {
     const bool fat16 = IsFat16(b);
-    p.sectorsPerCluster = b[0x0D];
+    // Sector counts in the boot sector are in the volume's own sectors; a 4096-byte-sector
+    // volume in an image file is read through 512-byte source sectors, so they are scaled.
+    const uint32_t scale = SectorScale(LoadLe16(b + 0x0B), sectorSize);
+    p.sectorsPerCluster = b[0x0D] * scale;
     p.bytesPerCluster = sectorSize * p.sectorsPerCluster;
-    p.reservedSectors = LoadLe16(b + 0x0E);
-    p.sectorsPerFat = fat16 ? LoadLe16(b + 0x16) : LoadLe32(b + 0x24);
+    p.reservedSectors =
+        static_cast<uint16_t>(std::min<uint32_t>(LoadLe16(b + 0x0E) * scale, 0xFFFF));
+    const uint64_t fatSectors = uint64_t{fat16 ? LoadLe16(b + 0x16) : LoadLe32(b + 0x24)} * scale;
+    p.sectorsPerFat = static_cast<uint32_t>(std::min<uint64_t>(fatSectors, UINT32_MAX));
     p.fatSectorBase = uint64_t{p.reservedSectors} + p.sectorsPerFat;
     p.firstDataSector = uint64_t{p.reservedSectors} + 2 * uint64_t{p.sectorsPerFat};
-    p.volumeSectors = FatVolumeSectors(b, availableSectors);
-    const uint64_t overhead = p.firstDataSector + (fat16 ? 32 : 0);
+    p.volumeSectors = FatVolumeSectors(b, scale, availableSectors);
+    const uint64_t overhead = p.firstDataSector + Fat16RootSectors(b, sectorSize);
     const uint64_t clusters =
         p.volumeSectors > overhead ? (p.volumeSectors - overhead) / p.sectorsPerCluster : 0;
-    p.clusterCount = static_cast<uint32_t>(std::min<uint64_t>(clusters, 0x0FFFFFF5));
+    // No more clusters than the allocation table has entries for (two entries are reserved).
+    const uint64_t entries = uint64_t{p.sectorsPerFat} * sectorSize / (fat16 ? 2 : 4);
+    p.clusterCount = static_cast<uint32_t>(std::min(
+        {clusters, entries > 2 ? entries - 2 : 0, uint64_t{fat16 ? 0xFFF5u : 0x0FFFFFF5u}}));
     p.rootCluster = fat16 ? 1 : LoadLe32(b + 0x2C);
     return fat16 ? FS_FAT16 : FS_FAT32;
   }
   if (IsExfat(b)) {
-    p.sectorsPerCluster = 1u << b[0x6D];
+    const uint32_t scale = SectorScale(1u << b[0x6C], sectorSize);
+    p.sectorsPerCluster = (1u << b[0x6D]) * scale;
     p.bytesPerCluster = sectorSize * p.sectorsPerCluster;
-    p.fatSectorBase = LoadLe32(b + 0x50);
-    p.sectorsPerFat = LoadLe32(b + 0x54);
-    p.firstDataSector = LoadLe32(b + 0x58);
-    p.volumeSectors = std::min<uint64_t>(LoadLe64(b + 0x48), availableSectors);
-    const uint64_t length = LoadLe64(b + 0x48);
+    p.fatSectorBase = uint64_t{LoadLe32(b + 0x50)} * scale;
+    p.sectorsPerFat =
+        static_cast<uint32_t>(std::min<uint64_t>(uint64_t{LoadLe32(b + 0x54)} * scale, UINT32_MAX));
+    p.firstDataSector = uint64_t{LoadLe32(b + 0x58)} * scale;
+    const uint64_t length =
+        LoadLe64(b + 0x48) > UINT64_MAX / scale ? UINT64_MAX : LoadLe64(b + 0x48) * scale;
+    p.volumeSectors = std::min<uint64_t>(length, availableSectors);
     const uint64_t clusters =
         length > p.firstDataSector ? (length - p.firstDataSector) / p.sectorsPerCluster : 0;
-    // The boot sector's own cluster count, when smaller, is the tighter bound.
+    // The boot sector's own cluster count, when smaller, is the tighter bound; so is the number
+    // of entries the allocation table holds.
     const uint32_t declared = LoadLe32(b + 0x5C);
-    p.clusterCount = static_cast<uint32_t>(
-        std::min<uint64_t>(clusters, declared != 0 ? declared : UINT32_MAX));
+    const uint64_t entries = uint64_t{p.sectorsPerFat} * sectorSize / 4;
+    p.clusterCount =
+        static_cast<uint32_t>(std::min<uint64_t>({clusters, declared != 0 ? declared : UINT32_MAX,
+                                                  entries > 2 ? entries - 2 : 0, 0xFFFFFFF5u}));
     p.rootCluster = LoadLe32(b + 0x60);
     return FS_EXFAT;
   }

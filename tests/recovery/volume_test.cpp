@@ -47,8 +47,7 @@ TEST(DetectVolume, RecognisesVolumesOfTheRealFormatters) {
   EXPECT_EQ(small.params.rootCluster, 1u);
   EXPECT_EQ(small.params.fatSectorBase,
             small.params.reservedSectors + uint64_t{small.params.sectorsPerFat});
-  EXPECT_EQ(small.params.clusterCount,
-            (32768 - small.params.firstDataSector - 32) / 4);
+  EXPECT_EQ(small.params.clusterCount, (32768 - small.params.firstDataSector - 32) / 4);
 
   EXPECT_EQ(Format(dir, "200M", "mkfs.fat -F 16").code, FS_FAT16);
 
@@ -70,6 +69,27 @@ TEST(DetectVolume, RecognisesVolumesOfTheRealFormatters) {
   EXPECT_EQ(exfat.code, FS_EXFAT);
   EXPECT_GE(exfat.params.rootCluster, 4u);
   EXPECT_GT(exfat.params.clusterCount, 0u);
+}
+
+TEST(DetectVolume, FatLayoutsOfTheFormatter) {
+  if (!test::HaveTool("mkfs.fat")) GTEST_SKIP() << "mkfs.fat is not installed";
+  test::ScratchDir dir;
+
+  // 32 KiB clusters: mkfs.fat gives the root area 1024 entries (64 sectors), not 512.
+  const Detected wide = Format(dir, "200M", "mkfs.fat -F 16 -s 64");
+  ASSERT_EQ(wide.code, FS_FAT16);
+  EXPECT_EQ(wide.params.clusterCount, (409600 - wide.params.firstDataSector - 64) / 64);
+
+  // 4096-byte sectors in an image read through 512-byte source sectors: counts are scaled.
+  const Detected big = Format(dir, "300M", "mkfs.fat -F 32 -S 4096 -s 1");
+  ASSERT_EQ(big.code, FS_FAT32);
+  EXPECT_EQ(big.params.sectorsPerCluster, 8u);
+  EXPECT_EQ(big.params.bytesPerCluster, 4096u);
+  EXPECT_EQ(big.params.firstDataSector % 8, 0u);
+  EXPECT_LE(big.params.clusterCount, 300u * 1024 * 1024 / 4096);
+
+  // FAT12 entries are 12 bits wide: such a volume is not taken for FAT16 or anything else.
+  EXPECT_EQ(Format(dir, "2M", "mkfs.fat -F 12").code, FS_NONE);
 }
 #endif
 

@@ -159,6 +159,22 @@ OpenResult OpenDevice(const std::u16string& path, OpenMode mode) {
   return result;
 }
 
+ErrorCode MakeDirectory(const std::u16string& path) {
+  return ::mkdir(Narrow(path).c_str(), 0755) == 0 ? 0 : static_cast<ErrorCode>(errno);
+}
+
+ErrorKind ClassifyError(ErrorCode code) {
+  switch (static_cast<int>(code)) {
+    case 0: return ErrorKind::None;
+    case ENOENT:
+    case ENOTDIR: return ErrorKind::PathNotFound;
+    case ENAMETOOLONG: return ErrorKind::NameTooLong;
+    case EEXIST:
+    case EISDIR: return ErrorKind::AlreadyExists;
+  }
+  return ErrorKind::Other;
+}
+
 std::string ErrorText(ErrorCode code) { return std::strerror(static_cast<int>(code)); }
 
 PathKind ClassifyPath(const std::u16string& path) {

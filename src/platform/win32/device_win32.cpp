@@ -12,6 +12,22 @@ namespace {
 
 const wchar_t* Wide(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 
+// Absolute file paths in the "\\?\" form, which lifts the 260-character limit: recovered trees
+// can be far deeper than that. Device paths ("\\.\C:") and relative paths stay as they are.
+std::u16string LongPath(const std::u16string& path) {
+  std::u16string p = path;
+  for (char16_t& c : p) {
+    if (c == u'/') c = u'\\';
+  }
+  const bool driveAbsolute = p.size() >= 3 && p[1] == u':' && p[2] == u'\\';
+  const bool unc = p.size() >= 2 && p[0] == u'\\' && p[1] == u'\\';
+  if (driveAbsolute) return u"\\\\?\\" + p;
+  if (unc && !p.starts_with(u"\\\\?\\") && !p.starts_with(u"\\\\.\\")) {
+    return u"\\\\?\\UNC\\" + p.substr(2);
+  }
+  return path;
+}
+
 class Win32Device final : public RawDevice {
  public:
   explicit Win32Device(HANDLE handle) : m_handle(handle) {}
@@ -96,7 +112,7 @@ OpenResult OpenDevice(const std::u16string& path, OpenMode mode) {
   }
   const DWORD access = mode == OpenMode::Read ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
   const DWORD disposition = mode == OpenMode::Create ? CREATE_ALWAYS : OPEN_EXISTING;
-  HANDLE h = CreateFileW(Wide(path), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+  HANDLE h = CreateFileW(Wide(LongPath(path)), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                          disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
     result.error = GetLastError();
@@ -104,6 +120,22 @@ OpenResult OpenDevice(const std::u16string& path, OpenMode mode) {
   }
   result.device = std::make_unique<Win32Device>(h);
   return result;
+}
+
+ErrorCode MakeDirectory(const std::u16string& path) {
+  return CreateDirectoryW(Wide(LongPath(path)), nullptr) ? 0 : GetLastError();
+}
+
+ErrorKind ClassifyError(ErrorCode code) {
+  switch (code) {
+    case 0: return ErrorKind::None;
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_FILE_NOT_FOUND: return ErrorKind::PathNotFound;
+    case ERROR_FILENAME_EXCED_RANGE: return ErrorKind::NameTooLong;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS: return ErrorKind::AlreadyExists;
+  }
+  return ErrorKind::Other;
 }
 
 std::string ErrorText(ErrorCode code) {

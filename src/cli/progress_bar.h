@@ -1,0 +1,53 @@
+// The progress display of kavo-cli: a bar with percentage, rate and time left on stderr while it
+// is a terminal, and the Ctrl-C stop request.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "operations/message_sink.h"
+#include "operations/progress.h"
+
+namespace kavo::cli {
+
+class ProgressBar final : public MessageSink {
+ public:
+  // `unitBytes`: bytes per unit of the record's position (sector size, 1 for bytes, 0 when the
+  // unit is not a size and no rate is shown). `label` starts the line ("Scanning").
+  ProgressBar(ProgressRecord& record, std::string label, uint64_t unitBytes);
+  ~ProgressBar() override;
+
+  intptr_t Send(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
+
+  // Redraws now (no more than every 100 ms unless `force`).
+  void Draw(bool force = false);
+  // Clears the line.
+  void Finish();
+
+ private:
+  ProgressRecord& m_record;
+  std::string m_label;
+  uint64_t m_unitBytes;
+  bool m_enabled;
+  bool m_drawn = false;
+  uint32_t m_percentOverride = 0;
+  bool m_hasOverride = false;
+  std::chrono::steady_clock::time_point m_start;
+  std::chrono::steady_clock::time_point m_lastDraw;
+};
+
+// While alive, Ctrl-C asks the job of `record` to stop (its routines honour it at their next
+// check); a second Ctrl-C ends the program.
+class StopOnInterrupt {
+ public:
+  explicit StopOnInterrupt(ProgressRecord& record);
+  ~StopOnInterrupt();
+  // True when Ctrl-C was pressed during the job.
+  static bool Interrupted();
+};
+
+// "12.3 MB", "1.02 GB": a byte count for progress lines.
+std::string HumanBytes(double bytes);
+
+}  // namespace kavo::cli

@@ -1,0 +1,181 @@
+// list, carve and recover on images made by the real tools: what a user sees and gets back.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "support/fixtures.h"
+#include "support/process.h"
+#include "support/test_paths.h"
+
+namespace kavo {
+namespace {
+
+namespace fs = std::filesystem;
+
+test::ProcessResult Cli(const std::vector<std::string>& args) {
+  return test::RunProcess(KAVO_CLI_PATH, args);
+}
+
+// The JSON Lines of a listing, by path: the whole line, for field checks with find().
+std::map<std::string, std::string> LinesByPath(const std::string& out) {
+  std::map<std::string, std::string> lines;
+  size_t begin = 0;
+  while (begin < out.size()) {
+    size_t end = out.find('\n', begin);
+    if (end == std::string::npos) end = out.size();
+    const std::string line = out.substr(begin, end - begin);
+    begin = end + 1;
+    const size_t p = line.find("{\"path\":\"");
+    if (p != 0) continue;
+    const size_t close = line.find('"', 9);
+    lines[line.substr(9, close - 9)] = line;
+  }
+  return lines;
+}
+
+class CliOnImages : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    m_fixtures = test::FixturesDir(why);
+    if (m_fixtures.empty()) GTEST_SKIP() << why;
+  }
+  std::string Fixture(const std::string& name) const { return (m_fixtures / name).string(); }
+  fs::path m_fixtures;
+};
+
+TEST_F(CliOnImages, ListsAFat32VolumeOnAWholeDisk) {
+  const auto noStart = Cli({"list", Fixture("fat32.img")});
+  EXPECT_EQ(noStart.exitCode, 1);
+  EXPECT_NE(noStart.err.find("--start"), std::string::npos) << noStart.err;
+
+  const auto r = Cli({"list", Fixture("fat32.img"), "--start", "2048", "--json"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const auto lines = LinesByPath(r.out);
+  ASSERT_TRUE(lines.count("Data")) << r.out;
+  ASSERT_TRUE(lines.count("Data/Lost+Found"));
+  const std::string report1 = lines.at("Data/Documents/report1.txt");
+  const auto size1 = fs::file_size(m_fixtures / "fat32-files/Documents/report1.txt");
+  EXPECT_NE(report1.find("\"present\":true,\"size\":" + std::to_string(size1) + ","),
+            std::string::npos)
+      << report1;
+  EXPECT_TRUE(lines.count("Data/Documents/Meeting notes, December.txt"));
+  EXPECT_TRUE(lines.count("Data/Photos/2024/holiday.raw"));
+  // A deleted short name has lost its first letter on the disk: it comes back with an X.
+  ASSERT_TRUE(lines.count("Data/Documents/Xeport3.txt")) << r.out;
+  EXPECT_NE(lines.at("Data/Documents/Xeport3.txt").find("\"present\":false"), std::string::npos);
+  EXPECT_FALSE(lines.count("Data/Documents/report3.txt"));
+
+  const auto human = Cli({"list", Fixture("fat32.img"), "--start", "2048"});
+  ASSERT_EQ(human.exitCode, 0) << human.err;
+  EXPECT_NE(human.out.find("Xeport7.txt"), std::string::npos);
+  EXPECT_NE(human.out.find("[deleted]"), std::string::npos);
+}
+
+TEST_F(CliOnImages, RecoversFilesByteForByte) {
+  test::ScratchDir out;
+  const auto r = Cli({"recover", Fixture("fat32.img"), "--start", "2048", "--out", out.path().string()});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find(" errors"), std::string::npos);
+  EXPECT_NE(r.out.find("0 errors"), std::string::npos) << r.out;
+  for (const auto& entry : fs::recursive_directory_iterator(m_fixtures / "fat32-files")) {
+    if (!entry.is_regular_file()) continue;
+    fs::path relative = fs::relative(entry.path(), m_fixtures / "fat32-files");
+    const std::string name = relative.filename().string();
+    if (name == "report3.txt" || name == "report7.txt") {
+      relative.replace_filename("X" + name.substr(1));  // deleted before the image was taken
+    }
+    const fs::path recovered = out.path() / "Data" / relative;
+    ASSERT_TRUE(fs::exists(recovered)) << recovered;
+    EXPECT_EQ(test::ReadFile(recovered), test::ReadFile(entry.path())) << relative;
+  }
+
+  test::ScratchDir some;
+  const auto matched = Cli({"recover", Fixture("fat32.img"), "--start", "2048", "--out",
+                            some.path().string(), "--match", "report1?.TXT", "--match",
+                            "Photos/**"});
+  ASSERT_EQ(matched.exitCode, 0) << matched.err;
+  EXPECT_TRUE(fs::exists(some / "Data/Documents/report12.txt"));
+  EXPECT_FALSE(fs::exists(some / "Data/Documents/report1.txt"));
+  EXPECT_FALSE(fs::exists(some / "Data/Documents/report2.txt"));
+  EXPECT_TRUE(fs::exists(some / "Data/Photos/2024/holiday.raw"));
+  EXPECT_FALSE(fs::exists(some / "Data/Lost+Found")) << "folders without a selected file stay out";
+
+  test::ScratchDir deleted;
+  const auto onlyDeleted = Cli({"recover", Fixture("fat32.img"), "--start", "2048", "--out",
+                                deleted.path().string(), "--deleted-only"});
+  ASSERT_EQ(onlyDeleted.exitCode, 0) << onlyDeleted.err;
+  EXPECT_EQ(test::ReadFile(deleted / "Data/Documents/Xeport3.txt"),
+            test::ReadFile(m_fixtures / "fat32-files/Documents/report3.txt"));
+  EXPECT_FALSE(fs::exists(deleted / "Data/Documents/report1.txt"));
+  EXPECT_EQ(onlyDeleted.out.rfind("2 files, ", 0), 0u) << onlyDeleted.out;
+}
+
+TEST_F(CliOnImages, CarvesPicturesAtTheirSectors) {
+  const auto bad = Cli({"carve", Fixture("pictures.img"), "--formats", "JPG,GIFX"});
+  EXPECT_EQ(bad.exitCode, 2);
+  EXPECT_NE(bad.err.find("GIFX"), std::string::npos);
+
+  const auto r = Cli({"carve", Fixture("pictures.img"), "--formats", "all", "--json"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const auto lines = LinesByPath(r.out);
+  std::vector<std::string> files;
+  for (const auto& [path, line] : lines) {
+    if (line.find("\"folder\":false") != std::string::npos) files.push_back(line);
+  }
+  std::vector<fs::path> pictures;
+  for (const auto& e : fs::directory_iterator(m_fixtures / "pictures")) pictures.push_back(e.path());
+  EXPECT_EQ(files.size(), pictures.size()) << r.out;
+  for (const fs::path& picture : pictures) {
+    const std::string at = "\"location\":" + picture.stem().string() + ",";
+    EXPECT_TRUE(std::any_of(files.begin(), files.end(),
+                            [&](const std::string& l) { return l.find(at) != std::string::npos; }))
+        << picture << " not found at its sector";
+  }
+
+  test::ScratchDir out;
+  const auto saved =
+      Cli({"recover", Fixture("pictures.img"), "--formats", "all", "--out", out.path().string()});
+  ASSERT_EQ(saved.exitCode, 0) << saved.err;
+  size_t written = 0;
+  for (const auto& e : fs::recursive_directory_iterator(out.path() / "FileType")) {
+    if (!e.is_regular_file()) continue;
+    ++written;
+    // Each carved file starts with one of the pictures, whole.
+    const std::string bytes = test::ReadFile(e.path());
+    EXPECT_TRUE(std::any_of(pictures.begin(), pictures.end(), [&](const fs::path& p) {
+      const std::string original = test::ReadFile(p);
+      return bytes.compare(0, original.size(), original) == 0;
+    })) << e.path();
+  }
+  EXPECT_EQ(written, pictures.size());
+}
+
+TEST_F(CliOnImages, ListsAndRecoversAnNtfsVolume) {
+  if (!fs::exists(m_fixtures / "ntfs.img")) {
+    GTEST_SKIP() << "no NTFS image: making one needs root, ntfs-3g (FUSE) and loop devices";
+  }
+  const auto r = Cli({"list", Fixture("ntfs.img"), "--json"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const auto lines = LinesByPath(r.out);
+  EXPECT_TRUE(lines.count("Data/Projects/2024/data.bin")) << r.out;
+  EXPECT_TRUE(lines.count("Data/Unicode \xc3\xa9t\xc3\xa9/r\xc3\xa9sum\xc3\xa9.txt")) << r.out;
+  EXPECT_FALSE(lines.count("Data/$MFT")) << "system records are not listed";
+  ASSERT_TRUE(lines.count("Data/Projects/2024/old-report.bin"));
+  EXPECT_NE(lines.at("Data/Projects/2024/old-report.bin").find("\"present\":false,\"size\":123456"),
+            std::string::npos);
+
+  test::ScratchDir out;
+  const auto saved = Cli({"recover", Fixture("ntfs.img"), "--out", out.path().string()});
+  ASSERT_EQ(saved.exitCode, 0) << saved.err;
+  for (const auto& entry : fs::recursive_directory_iterator(m_fixtures / "ntfs-files")) {
+    if (!entry.is_regular_file()) continue;
+    fs::path relative = fs::relative(entry.path(), m_fixtures / "ntfs-files");
+    if (*relative.begin() == "deleted") relative = fs::path("Projects/2024") / relative.filename();
+    EXPECT_EQ(test::ReadFile(out.path() / "Data" / relative), test::ReadFile(entry.path()))
+        << relative;
+  }
+}
+
+}  // namespace
+}  // namespace kavo

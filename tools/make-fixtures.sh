@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Makes the disk images the command-line tests read, with the original files beside them, so the
+# Linux and the Windows (wine) test runs check the same images made by the real tools.
+# Usage: tools/make-fixtures.sh DIR
+#   DIR/fat32.img     an MBR disk with a FAT32 volume at sector 2048 (tools/make-sample-image.sh)
+#   DIR/fat32-files/  the files written into it, by their paths on the volume
+#   DIR/pictures.img  random bytes, zero runs and pictures made by ImageMagick at sector offsets
+#   DIR/pictures/     the pictures, named by the start sector they were laid at (<sector>.<ext>)
+#   DIR/ntfs.img      an NTFS volume written by ntfs-3g (only as root with FUSE and loop devices)
+#   DIR/ntfs-files/   the files written into it; deleted ones under ntfs-files/deleted/
+set -euo pipefail
+out=${1:?usage: make-fixtures.sh DIR}
+here=$(cd "$(dirname "$0")" && pwd)
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+
+# The FAT32 disk, and copies of what was written into it.
+files="$out/fat32-files"
+rm -rf "$files"
+KAVO_SAMPLE_FILES="$files" bash "$here/make-sample-image.sh" "$out/fat32.img" >/dev/null
+
+# Pictures between random data and zeros.
+pics="$out/pictures"
+rm -rf "$pics"
+mkdir -p "$pics"
+tmp=$(mktemp -d)
+ntfs_loop=""
+cleanup() {
+  if [ -d "$tmp/ntfs" ]; then umount "$tmp/ntfs" 2>/dev/null || true; fi
+  if [ -n "$ntfs_loop" ]; then losetup -d "$ntfs_loop" 2>/dev/null || true; fi
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+convert -size 320x240 plasma:fractal -seed 7 "$tmp/a.jpg"
+convert -size 97x61 gradient:red-blue "$tmp/b.png"
+convert -size 50x40 xc:green -fill yellow -draw 'circle 25,20 25,5' BMP3:"$tmp/c.bmp"
+convert -size 1200x900 plasma: -quality 92 "$tmp/d.jpg"
+img="$out/pictures.img"
+rm -f "$img"
+truncate -s 8M "$img"
+head -c 1048576 /dev/urandom | dd of="$img" bs=512 seek=0 conv=notrunc status=none
+sector=2048
+for f in a.jpg b.png c.bmp d.jpg; do
+  dd if="$tmp/$f" of="$img" bs=512 seek=$sector conv=notrunc status=none
+  cp "$tmp/$f" "$pics/$sector.${f##*.}"
+  size=$(stat -c %s "$tmp/$f")
+  sector=$(( sector + (size + 511) / 512 + 64 ))
+  head -c 65536 /dev/urandom | dd of="$img" bs=512 seek=$(( sector - 32 )) conv=notrunc status=none
+done
+# An NTFS volume written by the real driver: folders, a Unicode name, a tiny resident file, a
+# fragmented file, and files deleted again.
+make_ntfs() {
+  local img="$out/ntfs.img" files="$out/ntfs-files" mnt="$tmp/ntfs"
+  rm -rf "$img" "$files"
+  truncate -s 48M "$img"
+  mkntfs -q -F -c 4096 "$img" >/dev/null 2>&1 || return 1
+  ntfs_loop=$(losetup -f --show "$img" 2>/dev/null) || return 1
+  mkdir -p "$mnt"
+  ntfs-3g "$ntfs_loop" "$mnt" 2>/dev/null || return 1
+  mkdir -p "$mnt/Projects/2024" "$mnt/Unicode été" "$files/Projects/2024" "$files/deleted"
+  printf 'tiny' > "$mnt/Projects/tiny.txt"
+  head -c 200000 /dev/urandom > "$mnt/Projects/2024/data.bin"
+  printf 'caf\xc3\xa9\n' > "$mnt/Unicode été/résumé.txt"
+  for i in 1 2 3 4 5 6; do  # two files written in turns end up in interleaved fragments
+    head -c 40960 /dev/urandom >> "$mnt/Projects/frag-a.bin"
+    head -c 40960 /dev/urandom >> "$mnt/Projects/frag-b.bin"
+    sync
+  done
+  head -c 123456 /dev/urandom > "$mnt/Projects/2024/old-report.bin"
+  cp -r "$mnt/Projects/." "$files/Projects/"
+  cp -r "$mnt/Unicode été" "$files/"
+  mv "$files/Projects/2024/old-report.bin" "$files/deleted/"
+  rm "$mnt/Projects/2024/old-report.bin"
+  umount "$mnt" && rmdir "$mnt"
+  losetup -d "$ntfs_loop" && ntfs_loop=""
+}
+if command -v mkntfs >/dev/null && command -v ntfs-3g >/dev/null && [ "$(id -u)" -eq 0 ]; then
+  make_ntfs || rm -rf "$out/ntfs.img" "$out/ntfs-files"
+fi
+echo "$out"

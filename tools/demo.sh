@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The main job on the sample image: installs what is missing, builds kavo-cli, makes
-# sample/disk.img and runs kavo-cli on it.
+# sample/disk.img (an MBR disk with a FAT32 volume at sector 2048 holding live and deleted
+# files) and recovers its files, deleted ones included, into sample/recovered.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -8,5 +9,13 @@ bash tools/setup.sh
 bash tools/build.sh native >/dev/null
 mkdir -p sample
 bash tools/make-sample-image.sh sample/disk.img >/dev/null
-echo "\$ kavo-cli info sample/disk.img"
-build/native/src/cli/kavo-cli info sample/disk.img
+cli=build/native/src/cli/kavo-cli
+run() {
+  echo "\$ kavo-cli $*"
+  "$cli" "$@"
+  echo
+}
+run info sample/disk.img
+run list sample/disk.img --start 2048
+rm -rf sample/recovered
+run recover sample/disk.img --start 2048 --out sample/recovered

@@ -76,15 +76,26 @@ bool IsExfat(const uint8_t* b) {
          b[0x1FF] == 0xAA;
 }
 
+// Sectors per cluster of an NTFS boot sector: the byte itself up to 128; from 0xF4 on, clusters
+// of 128 KiB and more, it holds the negated power of two.
+uint32_t NtfsSectorsPerCluster(uint8_t v) {
+  if (v <= 0x80) return v;
+  const int shift = 256 - v;
+  return shift <= 16 ? (1u << shift) : 0;
+}
+
 bool IsNtfs(const uint8_t* b) {
   const uint64_t mft = LoadLe64(b + 0x30);
   const uint64_t mirror = LoadLe64(b + 0x38);
   const uint64_t total = LoadLe64(b + 0x28);
   const auto clusterOk = [](uint64_t c) { return c != 0 && c != UINT64_MAX; };
-  return b[0] != 0 && b[1] != 0 && b[2] == 0x90 && LoadLe32(b + 0x20) == 0 &&
-         LoadLe16(b + 0x24) == 0x80 && LoadLe16(b + 0x0B) % 2 == 0 && OneOrEven(b[0x0D]) &&
-         OneOrEven(b[0x40]) && OneOrEven(b[0x44]) && clusterOk(mft) && clusterOk(mirror) &&
-         total != 0 &&
+  // Every NTFS boot sector carries its OEM name; without it a FAT12 boot sector (drive number
+  // 0x80 at 0x24, no 32-bit sector count) passes the remaining checks.
+  const bool oemName = std::equal(b + 3, b + 11, "NTFS    ");
+  return oemName && b[0] != 0 && b[1] != 0 && b[2] == 0x90 && LoadLe32(b + 0x20) == 0 &&
+         LoadLe16(b + 0x24) == 0x80 && LoadLe16(b + 0x0B) % 2 == 0 &&
+         OneOrEven(NtfsSectorsPerCluster(b[0x0D])) && OneOrEven(b[0x40]) && OneOrEven(b[0x44]) &&
+         clusterOk(mft) && clusterOk(mirror) && total != 0 &&
          (static_cast<uint32_t>(total) & static_cast<uint32_t>(total >> 32)) < 0xFFFFFFFF;
 }
 
@@ -161,12 +172,17 @@ FileSystemCode DetectBootSector(std::span<const uint8_t> sector, uint32_t sector
     return FS_EXFAT;
   }
   if (IsNtfs(b)) {
-    p.sectorsPerCluster = b[0x0D];
+    // As for FAT: a 4096-byte-sector volume read through 512-byte source sectors.
+    const uint32_t scale = SectorScale(LoadLe16(b + 0x0B), sectorSize);
+    p.sectorsPerCluster = NtfsSectorsPerCluster(b[0x0D]) * scale;
     p.bytesPerCluster = sectorSize * p.sectorsPerCluster;
     p.mftCluster = LoadLe64(b + 0x30);
     p.mftMirrorCluster = LoadLe64(b + 0x38);
     p.mftStartSector = p.mftCluster * p.sectorsPerCluster;
-    p.volumeSectors = std::min<uint64_t>(LoadLe64(b + 0x28) + 1, availableSectors);
+    const uint64_t declared = LoadLe64(b + 0x28);
+    p.volumeSectors = declared > UINT64_MAX / scale - 1
+                          ? availableSectors
+                          : std::min<uint64_t>((declared + 1) * scale, availableSectors);
     uint32_t bytes = 0;
     uint32_t sectors = 0;
     RecordSize(static_cast<int8_t>(b[0x40]), p.sectorsPerCluster, sectorSize, bytes, sectors);

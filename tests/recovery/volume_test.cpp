@@ -118,6 +118,8 @@ TEST(DetectBootSector, NtfsRecordSizesAndBounds) {
   b[0x40] = 0xF6;  // records of 2^10 bytes
   b[0x44] = 1;     // index records of one cluster
   VolumeParams p;
+  EXPECT_EQ(DetectBootSector(b, 512, 2048, 100, p), FS_NONE) << "no OEM name";
+  std::copy_n("NTFS    ", 8, b.begin() + 3);
   ASSERT_EQ(DetectBootSector(b, 512, 2048, 100, p), FS_NTFS);
   EXPECT_EQ(p.partitionStart, 2048u);
   EXPECT_EQ(p.bytesPerMftRecord, 1024u);
@@ -129,6 +131,23 @@ TEST(DetectBootSector, NtfsRecordSizesAndBounds) {
   b[0x40] = 0xFE;  // 2^2 = 4 bytes: fewer than one sector
   EXPECT_EQ(DetectBootSector(b, 512, 0, 1000, p), FS_NTFS);
   EXPECT_EQ(p.sectorsPerMftRecord, 0u);
+
+  // Clusters of 2^12 sectors are written as the negated exponent.
+  b[0x40] = 0xF6;
+  b[0x0D] = 0xF4;
+  ASSERT_EQ(DetectBootSector(b, 512, 0, 1u << 30, p), FS_NTFS);
+  EXPECT_EQ(p.sectorsPerCluster, 4096u);
+  EXPECT_EQ(p.mftStartSector, 4u * 4096u);
+
+  // A 4096-byte-sector volume read through 512-byte sectors: every sector count scales by 8.
+  b[0x0B] = 0x00;
+  b[0x0C] = 0x10;
+  b[0x0D] = 1;
+  ASSERT_EQ(DetectBootSector(b, 512, 0, 1u << 30, p), FS_NTFS);
+  EXPECT_EQ(p.sectorsPerCluster, 8u);
+  EXPECT_EQ(p.volumeSectors, 256u * 8u);
+  EXPECT_EQ(p.mftStartSector, 32u);
+
   b[0x30] = 0;  // no MFT cluster
   EXPECT_EQ(DetectBootSector(b, 512, 0, 1000, p), FS_NONE);
 }

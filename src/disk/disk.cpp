@@ -12,9 +12,15 @@ namespace {
 constexpr std::u16string_view kImageExtensions[] = {u".IMG", u".CTR", u".DD",  u".DAT",
                                                     u".VHD", u".VDI", u".001", u".VMDK"};
 
-char16_t Upper(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
-bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
-bool IsLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
+char16_t Upper(char16_t c) {
+  return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+}
+bool IsDigit(char16_t c) {
+  return c >= u'0' && c <= u'9';
+}
+bool IsLetter(char16_t c) {
+  return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+}
 
 }  // namespace
 
@@ -103,6 +109,7 @@ bool CDisk::Open(const std::u16string& selector) {
   if (!opened.device->GetLength(type, &length)) length = 0;
 
   m_hDevice = std::move(opened.device);
+  m_devicePath = path;
   m_nDeviceType = static_cast<uint32_t>(type);
   m_nSectorSize = sectorSize;
   m_nTotalSectors = length / sectorSize;

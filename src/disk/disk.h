@@ -12,11 +12,11 @@ namespace kavo {
 // Why the last CDisk::Open failed, for the caller's message.
 enum class OpenFailure : uint8_t {
   None,
-  BadSelector,       // neither a drive number, a volume name, a device path nor an image path
-  NotImageExtension, // an image source whose name lacks one of the image extensions
-  NoSuchDrive,       // a drive number with no drive behind it
-  System,            // the system refused the open; see m_nOpenError
-  NoSectorSize,      // no read of 512 ... 66048 bytes succeeded
+  BadSelector,        // neither a drive number, a volume name, a device path nor an image path
+  NotImageExtension,  // an image source whose name lacks one of the image extensions
+  NoSuchDrive,        // a drive number with no drive behind it
+  System,             // the system refused the open; see m_nOpenError
+  NoSectorSize,       // no read of 512 ... 66048 bytes succeeded
 };
 
 class CDisk : public CStorage {
@@ -48,6 +48,7 @@ class CDisk : public CStorage {
   uint8_t m_nFileSystem = 0;   // FileSystemCode: 1 FAT16, 2 FAT32, 3 NTFS, 4 exFAT, 0 none
   VolumeParams m_volume;       // geometry of the selected volume's file system
 
+  std::u16string m_devicePath;  // the path Open opened ("\\.\C:", "/dev/sdb1", the image path)
   OpenFailure m_nOpenFailure = OpenFailure::None;
   platform::ErrorCode m_nOpenError = 0;
 

@@ -16,7 +16,8 @@ namespace {
 // A file being written through the platform's device interface.
 class DeviceOutput final : public FileOutput {
  public:
-  explicit DeviceOutput(std::unique_ptr<platform::RawDevice> device) : m_device(std::move(device)) {}
+  explicit DeviceOutput(std::unique_ptr<platform::RawDevice> device)
+      : m_device(std::move(device)) {}
   bool Write(const uint8_t* data, size_t bytes) override {
     while (bytes > 0) {
       const auto piece = static_cast<uint32_t>(std::min<size_t>(bytes, 1u << 30));
@@ -32,7 +33,9 @@ class DeviceOutput final : public FileOutput {
   std::unique_ptr<platform::RawDevice> m_device;
 };
 
-std::string Utf8(const std::filesystem::path& p) { return platform::Utf16ToUtf8(p.u16string()); }
+std::string Utf8(const std::filesystem::path& p) {
+  return platform::Utf16ToUtf8(p.u16string());
+}
 
 }  // namespace
 
@@ -96,10 +99,18 @@ std::optional<std::filesystem::path> Extractor::CreateOutput(
       std::error_code ec;
       if (std::filesystem::is_directory(path, ec)) {
         error = 0xFFFFFFFF;  // a folder holds the name: treated as a collision below
+      } else if (m_createdFiles.count(path.u16string())) {
+        // Two files of one folder with the same name (a deleted file and its live successor):
+        // the second is kept beside the first, with the code of "file exists" in front.
+        name = u"80" + name;
+        if (name.size() > kMaxOutputName) name.resize(kMaxOutputName);
+        continue;
       } else {
-        platform::OpenResult opened = platform::OpenDevice(path.u16string(), platform::OpenMode::Create);
+        platform::OpenResult opened =
+            platform::OpenDevice(path.u16string(), platform::OpenMode::Create);
         if (opened.device) {
           file = std::make_unique<DeviceOutput>(std::move(opened.device));
+          m_createdFiles.insert(path.u16string());
           return path;
         }
         error = opened.error;
@@ -118,8 +129,7 @@ std::optional<std::filesystem::path> Extractor::CreateOutput(
         Problem("cannot create " + Utf8(path) + ": " + platform::ErrorText(error));
         return std::nullopt;
       case platform::ErrorKind::None:
-      case platform::ErrorKind::Other:
-        break;
+      case platform::ErrorKind::Other: break;
     }
     const std::string text = platform::ErrorText(error);
     Problem("cannot create " + Utf8(path) + ": " + text);
@@ -132,8 +142,8 @@ std::optional<std::filesystem::path> Extractor::CreateOutput(
   return std::nullopt;
 }
 
-std::optional<std::filesystem::path> Extractor::ExtractNode(const std::filesystem::path& destination,
-                                                            const RecoveredNode& node) {
+std::optional<std::filesystem::path> Extractor::ExtractNode(
+    const std::filesystem::path& destination, const RecoveredNode& node) {
   if (m_aborted) return std::nullopt;
   std::unique_ptr<FileOutput> file;
   std::optional<std::filesystem::path> path = CreateOutput(destination, node, file);
@@ -178,8 +188,8 @@ bool Extractor::WriteSectorRange(const RecoveredNode& node, FileOutput& output) 
     if (ShouldStop(m_progress)) return false;
     if (sector >= m_source.m_nTotalSectors) return false;
     const uint64_t sectorsLeft = m_source.m_nTotalSectors - sector;
-    const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(
-        {pieceSectors, sectorsLeft, (remaining + sectorSize - 1) / sectorSize}));
+    const uint32_t count = static_cast<uint32_t>(
+        std::min<uint64_t>({pieceSectors, sectorsLeft, (remaining + sectorSize - 1) / sectorSize}));
     const uint32_t bytes = count * sectorSize;
     std::fill(buffer.begin(), buffer.begin() + bytes, 0);
     if (!m_source.ReadSectors(buffer.data(), bytes, sector)) return false;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 
 #include "disk/disk.h"
 #include "operations/progress.h"
@@ -37,7 +38,8 @@ class Extractor {
   // Creates the node's folder or file in `destination` and writes a file's data. Returns the
   // path created, or nothing when the node was skipped or the save has ended. An existing folder
   // of the same name is never reused: the new one is named with "183" in front (183Photos,
-  // 183183Photos, ...). A file of the same name is replaced.
+  // 183183Photos, ...). A file of the same name from before this save is replaced; one that this
+  // save wrote is kept, and the new file is named with "80" in front.
   std::optional<std::filesystem::path> ExtractNode(const std::filesystem::path& destination,
                                                    const RecoveredNode& node);
 
@@ -62,6 +64,7 @@ class Extractor {
   ProgressRecord* m_progress;
   Prompter& m_prompter;
   std::unique_ptr<FileSystemData> m_fileSystem;
+  std::unordered_set<std::u16string> m_createdFiles;  // files this save created, by path
   SaveCounts m_counts;
   bool m_aborted = false;
 };

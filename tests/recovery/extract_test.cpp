@@ -7,10 +7,11 @@
 #include <sstream>
 
 #include "disk/fake_device.h"
-#include "recovery/names.h"
-#include "recovery/save.h"
 #include "operations/message_sink.h"
 #include "platform/text.h"
+#include "recovery/names.h"
+#include "recovery/save.h"
+#include "support/recording_prompter.h"
 #include "support/test_paths.h"
 
 namespace kavo {
@@ -18,21 +19,22 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class RecordingPrompter final : public Prompter {
- public:
-  PromptAnswer Ask(const std::u16string& text, const std::u16string& caption, PromptIcon,
-                   PromptButtons) override {
-    asked.push_back(caption + u": " + text);
-    return PromptAnswer::Ok;
-  }
-  std::vector<std::u16string> asked;
-};
+using test::RecordingPrompter;
 
 std::string Slurp(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
   std::stringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+// A source of `bytes` bytes of the fake device's pattern.
+std::unique_ptr<CDisk> PatternDisk(test::FakeDeviceState& state, uint64_t bytes) {
+  state.length = bytes;
+  auto disk = std::make_unique<CDisk>(test::FakeOpener(state));
+  disk->m_nSourceKind = SourceKind::ImageFile;
+  EXPECT_TRUE(disk->Open(u"x.img"));
+  return disk;
 }
 
 NodePtr Named(std::u16string_view name, uint16_t flags) {
@@ -50,7 +52,9 @@ TEST(SafeOutputName, KeepsHostileNamesInsideTheDestination) {
   EXPECT_EQ(SafeOutputName(u".."), u"__");
   EXPECT_EQ(SafeOutputName(u"."), u"_");
   EXPECT_EQ(SafeOutputName(u"C:\\Windows"), u"C__Windows");
-  EXPECT_EQ(SafeOutputName(u"a\tb\x01" u"c"), u"a_b_c");
+  EXPECT_EQ(SafeOutputName(u"a\tb\x01"
+                           u"c"),
+            u"a_b_c");
   EXPECT_EQ(SafeOutputName(u""), u"_");
   EXPECT_EQ(SafeOutputName(std::u16string(u"\0abc", 4)), u"_") << "a name ends at its first zero";
   EXPECT_EQ(SafeOutputName(u"name. "), u"name._");
@@ -75,10 +79,8 @@ TEST(SafeOutputName, KeepsHostileNamesInsideTheDestination) {
 TEST(ExtractNode, CollisionsRenameFoldersAndReplaceFiles) {
   test::ScratchDir dir;
   test::FakeDeviceState state;
-  state.length = 1 << 20;
-  CDisk disk(test::FakeOpener(state));
-  disk.m_nSourceKind = SourceKind::ImageFile;
-  ASSERT_TRUE(disk.Open(u"x.img"));
+  const auto source = PatternDisk(state, 1 << 20);
+  CDisk& disk = *source;
   RecordingPrompter prompter;
   Extractor extractor(disk, nullptr, prompter);
 
@@ -92,8 +94,12 @@ TEST(ExtractNode, CollisionsRenameFoldersAndReplaceFiles) {
   file->location = 3;
   file->size = 1000;
   EXPECT_EQ(extractor.ExtractNode(dir.path(), *file), dir / "a.bin");
+  // A second file of the same name in one save is kept beside the first.
+  EXPECT_EQ(extractor.ExtractNode(dir.path(), *file), dir / "80a.bin");
+  // A file from an earlier save is replaced.
+  Extractor second(disk, nullptr, prompter);
   file->size = 700;
-  EXPECT_EQ(extractor.ExtractNode(dir.path(), *file), dir / "a.bin") << "replaced, not renamed";
+  EXPECT_EQ(second.ExtractNode(dir.path(), *file), dir / "a.bin") << "replaced, not renamed";
   const std::string bytes = Slurp(dir / "a.bin");
   ASSERT_EQ(bytes.size(), 700u);
   for (size_t i = 0; i < bytes.size(); ++i) {
@@ -102,26 +108,25 @@ TEST(ExtractNode, CollisionsRenameFoldersAndReplaceFiles) {
 
   // A file whose name a folder holds is written beside it.
   NodePtr clash = Named(u"Photos", NF_PRESENT);
-  EXPECT_EQ(extractor.ExtractNode(dir.path(), *clash), dir / "183183183Photos");
+  EXPECT_EQ(second.ExtractNode(dir.path(), *clash), dir / "183183183Photos");
 
   const NodePtr empty = Named(u"empty.txt", NF_PRESENT);
-  EXPECT_EQ(extractor.ExtractNode(dir.path(), *empty), dir / "empty.txt");
+  EXPECT_EQ(second.ExtractNode(dir.path(), *empty), dir / "empty.txt");
   EXPECT_EQ(fs::file_size(dir / "empty.txt"), 0u);
 
   const NodePtr hostile = Named(u"../escape", NF_PRESENT);
-  EXPECT_EQ(extractor.ExtractNode(dir.path(), *hostile), dir / ".._escape");
+  EXPECT_EQ(second.ExtractNode(dir.path(), *hostile), dir / ".._escape");
   EXPECT_FALSE(fs::exists(dir.path().parent_path() / "escape"));
   EXPECT_EQ(extractor.Counts().errors, 0u);
-  EXPECT_TRUE(prompter.asked.empty());
+  EXPECT_EQ(second.Counts().errors, 0u);
+  EXPECT_TRUE(prompter.said.empty());
 }
 
 TEST(ExtractNode, RawRangesStopAtTheEndOfTheSourceAndCountTheShortfall) {
   test::ScratchDir dir;
   test::FakeDeviceState state;
-  state.length = 10 * 512;
-  CDisk disk(test::FakeOpener(state));
-  disk.m_nSourceKind = SourceKind::ImageFile;
-  ASSERT_TRUE(disk.Open(u"x.img"));
+  const auto source = PatternDisk(state, 10 * 512);
+  CDisk& disk = *source;
   RecordingPrompter prompter;
   ProgressRecord progress;
   progress.SetState(PS_RUNNING);
@@ -147,10 +152,8 @@ TEST(ExtractNode, RawRangesStopAtTheEndOfTheSourceAndCountTheShortfall) {
 TEST(SaveMarked, RecreatesMarkedFoldersAroundMarkedFiles) {
   test::ScratchDir dir;
   test::FakeDeviceState state;
-  state.length = 1 << 20;
-  CDisk disk(test::FakeOpener(state));
-  disk.m_nSourceKind = SourceKind::ImageFile;
-  ASSERT_TRUE(disk.Open(u"x.img"));
+  const auto source = PatternDisk(state, 1 << 20);
+  CDisk& disk = *source;
 
   NodePtr root = NewRoot();
   RecoveredNode* fileType = AttachFileType(root.get());
@@ -183,10 +186,8 @@ TEST(SaveMarked, RecreatesMarkedFoldersAroundMarkedFiles) {
 TEST(SaveMarked, SurvivesDeepTreesAndStopsOnRequest) {
   test::ScratchDir dir;
   test::FakeDeviceState state;
-  state.length = 1 << 20;
-  CDisk disk(test::FakeOpener(state));
-  disk.m_nSourceKind = SourceKind::ImageFile;
-  ASSERT_TRUE(disk.Open(u"x.img"));
+  const auto source = PatternDisk(state, 1 << 20);
+  CDisk& disk = *source;
 #ifdef _WIN32
   // Far past the 260-character path limit of plain Windows paths.
   constexpr int kDepth = 600;
@@ -213,7 +214,7 @@ TEST(SaveMarked, SurvivesDeepTreesAndStopsOnRequest) {
   EXPECT_GT(extractor.Counts().folders, 10u);
 #endif
   EXPECT_FALSE(extractor.Aborted())
-      << (prompter.asked.empty() ? std::string() : platform::Utf16ToUtf8(prompter.asked[0]));
+      << (prompter.said.empty() ? std::string() : platform::Utf16ToUtf8(prompter.said[0]));
 
   progress.RequestStop();
   test::ScratchDir second;

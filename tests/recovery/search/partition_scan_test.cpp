@@ -1,0 +1,150 @@
+// Reading partition tables into records on disks made by sfdisk/sgdisk and the real formatters,
+// the records of table entries whose volume is not what the type promises, and opening a row.
+#include "recovery/search/partition_scan.h"
+
+#include <gtest/gtest.h>
+
+#include "partition/memory_disk.h"
+#include "recovery/search/real_disks.h"
+#include "recovery/volume.h"
+#include "support/test_paths.h"
+
+namespace kavo {
+namespace {
+
+#ifndef _WIN32
+TEST(ReadPartitionTables, MbrDiskWithExtendedPartition) {
+  test::ScratchDir dir;
+  const auto image = dir / "mbr.img";
+  if (auto why = test::MakeMbrDisk(image); !why.empty()) GTEST_SKIP() << why;
+  auto disk = test::OpenImage(image);
+  ASSERT_TRUE(disk);
+  FoundVolumeList volumes;
+  ASSERT_TRUE(ReadPartitionTables(*disk, volumes));
+  ASSERT_EQ(volumes.size(), 3u);
+  EXPECT_EQ(volumes[0]->fileSystem, FS_NTFS);
+  EXPECT_EQ(volumes[0]->firstSector, test::kMbrNtfsStart);
+  EXPECT_EQ(volumes[0]->totalSectors, test::kVolumeSectors);  // the entry's count
+  EXPECT_NE(volumes[0]->serialNumber, 0u);
+  EXPECT_EQ(volumes[0]->mftRecordBytes, 1024u);
+  EXPECT_EQ(volumes[0]->bytesPerCluster, 4096u);
+  EXPECT_EQ(volumes[1]->fileSystem, FS_FAT32);
+  EXPECT_EQ(volumes[1]->firstSector, test::kMbrFirstLogical);
+  EXPECT_EQ(volumes[1]->totalSectors, test::kVolumeSectors);
+  EXPECT_EQ(volumes[1]->FatFirstSector(), 32u);
+  EXPECT_EQ(volumes[1]->FatFirstDataSector(), 32u + 2 * volumes[1]->FatSectorsPerFat());
+  EXPECT_EQ(volumes[2]->fileSystem, FS_FAT32);
+  EXPECT_EQ(volumes[2]->firstSector, test::kMbrSecondLogical);
+
+  PartitionList rows;
+  PublishFoundVolumes(volumes, SourceKind::ImageFile, u"mbr.img", rows);
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[0]->secondText, u"FAT32 - 3, mbr.img");
+  EXPECT_EQ(rows[2]->secondText, u"NTFS - 1, mbr.img");
+
+  // Opening the second logical drive's row reads its volume.
+  ASSERT_TRUE(SetUpSelectedVolume(*disk, *rows[0], kOpDeletedRecovery));
+  EXPECT_EQ(disk->m_nStartSector, test::kMbrSecondLogical);
+  EXPECT_EQ(disk->m_nFileSystem, FS_FAT32);
+  // And the NTFS row, with its MFT located.
+  ASSERT_TRUE(SetUpSelectedVolume(*disk, *rows[2], kOpPartitionRecovery));
+  EXPECT_EQ(disk->m_nFileSystem, FS_NTFS);
+  EXPECT_EQ(disk->m_volume.partitionStart, test::kMbrNtfsStart);
+}
+
+TEST(ReadPartitionTables, GptDiskWithBasicDataPartitions) {
+  test::ScratchDir dir;
+  const auto image = dir / "gpt.img";
+  if (auto why = test::MakeGptDisk(image); !why.empty()) GTEST_SKIP() << why;
+  auto disk = test::OpenImage(image);
+  ASSERT_TRUE(disk);
+  FoundVolumeList volumes;
+  ASSERT_TRUE(ReadPartitionTables(*disk, volumes));
+  ASSERT_EQ(volumes.size(), 2u);
+  EXPECT_EQ(volumes[0]->fileSystem, FS_NTFS);
+  EXPECT_EQ(volumes[0]->firstSector, test::kGptNtfsStart);
+  EXPECT_EQ(volumes[0]->totalSectors, test::kVolumeSectors);
+  EXPECT_EQ(volumes[1]->fileSystem, FS_EXFAT);
+  EXPECT_EQ(volumes[1]->firstSector, test::kGptExfatStart);
+  EXPECT_EQ(volumes[1]->totalSectors, test::kVolumeSectors);
+  EXPECT_GE(volumes[1]->ExfatRootCluster(), 4u);
+  EXPECT_EQ(volumes[1]->ExfatRootSector(),
+            (volumes[1]->ExfatRootCluster() - 2) * volumes[1]->sectorsPerCluster +
+                volumes[1]->ExfatHeapOffset());
+  EXPECT_NE(volumes[1]->serialNumber, 0u);
+}
+#endif
+
+TEST(ReadPartitionTables, Fat16TypeWithoutFat16VolumeIsKeptAsUnrecognised) {
+  test::MemoryDisk disk(256);
+  disk.TableEntry(0, 0, 0x06, 64, 128);
+  disk.TableEntry(0, 1, 0x07, 200, 50);  // NTFS type, nothing there: no record
+  auto source = disk.Open();
+  FoundVolumeList volumes;
+  ASSERT_TRUE(ReadPartitionTables(*source, volumes));
+  ASSERT_EQ(volumes.size(), 1u);
+  EXPECT_EQ(volumes[0]->fileSystem, FS_UNRECOGNISED);
+  EXPECT_EQ(volumes[0]->firstSector, 64u);
+  EXPECT_EQ(volumes[0]->totalSectors, 128u);
+  EXPECT_EQ(volumes[0]->bytesPerCluster, 65536u);
+  EXPECT_EQ(volumes[0]->partitionType, 0x06);
+
+  test::MemoryDisk empty(16);
+  FoundVolumeList none;
+  EXPECT_FALSE(ReadPartitionTables(*empty.Open(), none));
+}
+
+TEST(SelectorForEntry, FollowsTheRowKind) {
+  DriveListEntry logical;
+  logical.kind = SourceKind::LogicalDrive;
+  logical.name = u"Local Disk - C:";
+  logical.secondText = u"C:";
+  EXPECT_EQ(SelectorForEntry(logical, kOpDeletedRecovery), u"C:");
+
+  DriveListEntry found;
+  found.kind = SourceKind::Partition;
+  found.name = u"PHY 12";
+  EXPECT_EQ(SelectorForEntry(found, kOpPartitionRecovery), u"12");
+  found.name = u"Volume - E:";
+  EXPECT_EQ(SelectorForEntry(found, kOpFormattedRecovery), u"E:");
+  found.name = u"/images/Disk.dd";
+  EXPECT_EQ(SelectorForEntry(found, kOpPartitionRecovery), u"/images/Disk.dd");
+  found.name = u"c:\\x\\backup.img.part";
+  EXPECT_EQ(SelectorForEntry(found, kOpPartitionRecovery), found.name);
+
+  DriveListEntry physical;
+  physical.kind = SourceKind::PhysicalDrive;
+  physical.name = u"\\\\.\\PHYSICALDRIVE1";
+  EXPECT_EQ(SelectorForEntry(physical, kOpPartitionRecovery), u"1");
+}
+
+#ifndef _WIN32
+TEST(QuickScanImage, WholeVolumeImageBecomesOneRow) {
+  if (!test::HaveTool("mkfs.fat")) GTEST_SKIP() << "mkfs.fat is not installed";
+  test::ScratchDir dir;
+  const auto image = dir / "volume.img";
+  ASSERT_EQ(test::RunShell("truncate -s 40M '" + image.string() + "' && mkfs.fat -F 32 '" +
+                           image.string() + "' >/dev/null"),
+            0);
+  auto disk = test::OpenImage(image);
+  ASSERT_TRUE(disk);
+  PartitionList rows;
+  EXPECT_EQ(QuickScanImage(*disk, rows), QuickScanResult::WholeImage);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0]->name, image.u16string());
+  EXPECT_EQ(rows[0]->secondText, image.u16string());
+  EXPECT_EQ(rows[0]->sizeInSectors, disk->m_nTotalSectors);
+  ASSERT_TRUE(rows[0]->record);
+  EXPECT_EQ(rows[0]->record->fileSystem, FS_NONE);
+
+  const auto blank = dir / "blank.img";
+  test::WritePatternFile(blank, 1 << 20);
+  auto other = test::OpenImage(blank);
+  ASSERT_TRUE(other);
+  EXPECT_EQ(QuickScanImage(*other, rows), QuickScanResult::NothingFound);
+  EXPECT_EQ(rows.size(), 1u);
+}
+#endif
+
+}  // namespace
+}  // namespace kavo

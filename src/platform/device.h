@@ -18,6 +18,15 @@ enum class SeekOrigin { Begin, Current, End };
 // A system error code: GetLastError() on Windows, errno elsewhere. 0 means no error.
 using ErrorCode = uint32_t;
 
+// Controls sent to a copy destination before it is overwritten. Windows keeps a drive's layout
+// and a volume's file system in use; other systems have nothing to send and accept them as done
+// (a mounted destination is refused there instead, see DeviceInUse).
+enum class DeviceControl {
+  DeleteDriveLayout,  // IOCTL_DISK_DELETE_DRIVE_LAYOUT
+  DismountVolume,     // FSCTL_DISMOUNT_VOLUME
+  LockVolume,         // FSCTL_LOCK_VOLUME
+};
+
 // One open device or file. Reads and seeks follow the Windows file-pointer model: a read starts
 // at the current position and advances it by the bytes read.
 class RawDevice {
@@ -41,6 +50,16 @@ class RawDevice {
 
   // The system error of the last failed call on this object.
   virtual ErrorCode LastError() const = 0;
+
+  // Makes the data written so far durable (fsync, FlushFileBuffers). False when the device
+  // reports that earlier writes were lost.
+  virtual bool Flush() { return true; }
+
+  // Sends a control that readies a copy destination for overwriting (see DeviceControl).
+  virtual bool Control(DeviceControl control) {
+    (void)control;
+    return true;
+  }
 };
 
 enum class OpenMode {
@@ -85,5 +104,19 @@ std::u16string VolumePath(const std::u16string& name);
 
 // Whether a selector given as a device path ("/dev/sdb") is accepted on this system.
 bool IsDevicePathSelector(const std::u16string& selector);
+
+// What keeps a device from being overwritten safely: "mounted at /mnt/x" when the device or one
+// of its partitions is mounted, "in use by dm-0" when another device is stacked on it. Empty when
+// nothing does. Windows answers empty: a copy dismounts or locks its destination volume instead.
+std::string DeviceInUse(const std::u16string& devicePath);
+
+// True when writing `destination` would overwrite `source` or the storage that holds it: the same
+// file or device, a disk and one of its partitions (either way round), a device stacked on the
+// other, or a file on a file system of the other. A destination file that does not exist yet is
+// judged by the folder that will hold it. False when nothing links them or it cannot be told.
+bool SharesStorage(const std::u16string& source, const std::u16string& destination);
+
+// Whether standard input is an interactive terminal (someone can answer a question).
+bool IsInputTerminal();
 
 }  // namespace kavo::platform

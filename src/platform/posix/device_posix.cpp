@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -84,7 +85,7 @@ class PosixDevice final : public RawDevice {
   }
 
   bool GetLength(DeviceType, uint64_t* length) override {
-    struct stat st{};
+    struct stat st {};
     if (::fstat(m_fd, &st) != 0) return Fail(errno);
     if (S_ISBLK(st.st_mode)) {
       uint64_t bytes = 0;
@@ -98,6 +99,8 @@ class PosixDevice final : public RawDevice {
 
   ErrorCode LastError() const override { return m_error; }
 
+  bool Flush() override { return ::fsync(m_fd) == 0 || errno == EINVAL || Fail(errno); }
+
  private:
   bool Fail(int error) {
     m_error = static_cast<ErrorCode>(error);
@@ -110,7 +113,9 @@ class PosixDevice final : public RawDevice {
   ErrorCode m_error = 0;
 };
 
-std::string Narrow(const std::u16string& path) { return Utf16ToUtf8(path); }
+std::string Narrow(const std::u16string& path) {
+  return Utf16ToUtf8(path);
+}
 
 // The sysfs folder of a block device node, e.g. /sys/dev/block/8:17.
 std::filesystem::path SysfsOf(const struct stat& st) {
@@ -124,7 +129,200 @@ bool IsVirtualDiskName(const std::string& name) {
                      [&](const char* p) { return name.rfind(p, 0) == 0; });
 }
 
+// A device number as sysfs and mountinfo write it: "7:0".
+std::string DevText(dev_t dev) {
+  return std::to_string(major(dev)) + ":" + std::to_string(minor(dev));
+}
+
+std::string ReadLine(const std::filesystem::path& path) {
+  std::string line;
+  if (FILE* f = std::fopen(path.c_str(), "r")) {
+    char buffer[256];
+    if (std::fgets(buffer, sizeof buffer, f)) line = buffer;
+    std::fclose(f);
+  }
+  while (!line.empty() && (line.back() == '\n' || line.back() == ' ')) line.pop_back();
+  return line;
+}
+
+// The sysfs folder of a block device, resolved ("/sys/devices/.../block/loop0/loop0p1").
+std::filesystem::path BlockDir(const std::string& devText) {
+  std::error_code ec;
+  const auto resolved = std::filesystem::canonical("/sys/dev/block/" + devText, ec);
+  return ec ? std::filesystem::path() : resolved;
+}
+
+bool IsPartitionDir(const std::filesystem::path& dir) {
+  std::error_code ec;
+  return std::filesystem::exists(dir / "partition", ec);
+}
+
+// The device numbers of the partitions of a whole disk.
+std::vector<std::string> PartitionsOf(const std::filesystem::path& dir) {
+  std::vector<std::string> parts;
+  std::error_code ec;
+  if (dir.empty() || IsPartitionDir(dir)) return parts;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+    if (IsPartitionDir(entry.path())) parts.push_back(ReadLine(entry.path() / "dev"));
+  }
+  return parts;
+}
+
+// The device and the devices it is built on (device-mapper and md members, recursively), as
+// device numbers. Depth is bounded: stacks are a few levels deep.
+std::vector<std::string> StackBelow(const std::string& devText) {
+  std::vector<std::string> devices{devText};
+  for (size_t i = 0; i < devices.size() && devices.size() < 256; ++i) {
+    const auto dir = BlockDir(devices[i]);
+    std::error_code ec;
+    if (dir.empty()) continue;
+    for (const auto& slave : std::filesystem::directory_iterator(dir / "slaves", ec)) {
+      const std::string d = ReadLine(slave.path() / "dev");
+      if (!d.empty() && std::find(devices.begin(), devices.end(), d) == devices.end()) {
+        devices.push_back(d);
+      }
+    }
+  }
+  return devices;
+}
+
+// The whole disk a partition belongs to; the device itself otherwise.
+std::string DiskOf(const std::string& devText) {
+  const auto dir = BlockDir(devText);
+  if (dir.empty() || !IsPartitionDir(dir)) return devText;
+  const std::string parent = ReadLine(dir.parent_path() / "dev");
+  return parent.empty() ? devText : parent;
+}
+
+// Two device numbers whose blocks overlap: the same device, or a disk and one of its partitions.
+bool Overlap(const std::string& a, const std::string& b) {
+  if (a == b) return true;
+  return (DiskOf(a) == b && DiskOf(b) == b) || (DiskOf(b) == a && DiskOf(a) == a);
+}
+
+struct Identity {
+  bool exists = false;
+  bool isFile = false;
+  dev_t fileDev = 0;  // the file system a file lives on
+  ino_t inode = 0;
+  std::string block;  // the device number of a block device, or of a file's file system
+};
+
+// The block device under a file system, from its mount's source: FUSE file systems (ntfs-3g)
+// report a device number of their own, not the device they read.
+std::string BlockOfFileSystem(dev_t dev) {
+  const std::string devText = DevText(dev);
+  std::string block = devText;
+  FILE* f = std::fopen("/proc/self/mountinfo", "r");
+  if (!f) return block;
+  char line[4096];
+  while (std::fgets(line, sizeof line, f)) {
+    char field[64];
+    if (std::sscanf(line, "%*s %*s %63s", field) != 1 || devText != field) continue;
+    const char* dash = std::strstr(line, " - ");
+    char source[1024] = "";
+    struct stat st {};
+    if (dash && std::sscanf(dash + 3, "%*s %1023s", source) == 1 && ::stat(source, &st) == 0 &&
+        S_ISBLK(st.st_mode)) {
+      block = DevText(st.st_rdev);
+    }
+    break;
+  }
+  std::fclose(f);
+  return block;
+}
+
+Identity IdentityOf(const std::u16string& path) {
+  Identity id;
+  struct stat st {};
+  std::string p = Narrow(path);
+  if (::stat(p.c_str(), &st) != 0) {
+    // Not there yet: the nearest folder above it that exists decides where it will live.
+    std::filesystem::path parent = std::filesystem::absolute(p).parent_path();
+    while (::stat(parent.c_str(), &st) != 0) {
+      if (parent == parent.parent_path()) return id;
+      parent = parent.parent_path();
+    }
+    id.exists = true;
+    id.isFile = true;
+    id.fileDev = st.st_dev;
+    id.block = BlockOfFileSystem(st.st_dev);
+    return id;
+  }
+  id.exists = true;
+  if (S_ISBLK(st.st_mode)) {
+    id.block = DevText(st.st_rdev);
+  } else {
+    id.isFile = true;
+    id.fileDev = st.st_dev;
+    id.inode = st.st_ino;
+    id.block = BlockOfFileSystem(st.st_dev);
+  }
+  return id;
+}
+
+// The mount points in /proc/self/mountinfo whose device is `devText` or whose source is `node`.
+std::string MountPointOf(const std::string& devText, const std::string& node) {
+  FILE* f = std::fopen("/proc/self/mountinfo", "r");
+  if (!f) return {};
+  std::string found;
+  char line[4096];
+  while (found.empty() && std::fgets(line, sizeof line, f)) {
+    // id parent major:minor root mountpoint options ... - fstype source superoptions
+    char dev[64], root[1024], mountPoint[1024];
+    if (std::sscanf(line, "%*s %*s %63s %1023s %1023s", dev, root, mountPoint) != 3) continue;
+    const char* dash = std::strstr(line, " - ");
+    char source[1024] = "";
+    if (dash) std::sscanf(dash + 3, "%*s %1023s", source);
+    std::error_code ec;
+    const bool sameNode =
+        !node.empty() && source[0] == '/' && std::filesystem::equivalent(source, node, ec);
+    if (devText == dev || sameNode) found = mountPoint;
+  }
+  std::fclose(f);
+  return found;
+}
+
 }  // namespace
+
+std::string DeviceInUse(const std::u16string& devicePath) {
+  struct stat st {};
+  if (::stat(Narrow(devicePath).c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return {};
+  const std::string self = DevText(st.st_rdev);
+  std::vector<std::string> devices{self};
+  for (const auto& part : PartitionsOf(BlockDir(self))) devices.push_back(part);
+  for (const auto& dev : devices) {
+    const auto dir = BlockDir(dev);
+    const std::string name = dir.filename().string();
+    const std::string mountPoint = MountPointOf(dev, name.empty() ? "" : "/dev/" + name);
+    if (!mountPoint.empty()) {
+      return (dev == self ? "mounted at " : "/dev/" + name + " is mounted at ") + mountPoint;
+    }
+    std::error_code ec;
+    for (const auto& holder : std::filesystem::directory_iterator(dir / "holders", ec)) {
+      return "in use by " + holder.path().filename().string();
+    }
+  }
+  return {};
+}
+
+bool SharesStorage(const std::u16string& source, const std::u16string& destination) {
+  const Identity a = IdentityOf(source);
+  const Identity b = IdentityOf(destination);
+  if (!a.exists || !b.exists) return false;
+  if (a.isFile && b.isFile) return a.fileDev == b.fileDev && a.inode == b.inode;
+  // A device against a device, or a file against the device its file system may sit on.
+  for (const auto& x : StackBelow(a.block)) {
+    for (const auto& y : StackBelow(b.block)) {
+      if (Overlap(x, y)) return true;
+    }
+  }
+  return false;
+}
+
+bool IsInputTerminal() {
+  return ::isatty(STDIN_FILENO) == 1;
+}
 
 OpenResult OpenDevice(const std::u16string& path, OpenMode mode) {
   OpenResult result;
@@ -143,7 +341,7 @@ OpenResult OpenDevice(const std::u16string& path, OpenMode mode) {
     result.error = static_cast<ErrorCode>(errno);
     return result;
   }
-  struct stat st{};
+  struct stat st {};
   uint32_t blockSize = 1;
   if (::fstat(fd, &st) == 0 && S_ISBLK(st.st_mode)) {
     int logical = 0;
@@ -175,16 +373,18 @@ ErrorKind ClassifyError(ErrorCode code) {
   return ErrorKind::Other;
 }
 
-std::string ErrorText(ErrorCode code) { return std::strerror(static_cast<int>(code)); }
+std::string ErrorText(ErrorCode code) {
+  return std::strerror(static_cast<int>(code));
+}
 
 PathKind ClassifyPath(const std::u16string& path) {
-  struct stat st{};
+  struct stat st {};
   if (path.empty() || ::stat(Narrow(path).c_str(), &st) != 0) return PathKind::Missing;
   if (S_ISREG(st.st_mode)) return PathKind::RegularFile;
   if (!S_ISBLK(st.st_mode)) return PathKind::Other;
   std::error_code ec;
   return std::filesystem::exists(SysfsOf(st) / "partition", ec) ? PathKind::Partition
-                                                                 : PathKind::WholeDisk;
+                                                                : PathKind::WholeDisk;
 }
 
 std::u16string PhysicalDrivePath(const std::u16string& number) {

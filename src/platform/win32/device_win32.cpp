@@ -1,7 +1,9 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "platform/device.h"
 #include "platform/text.h"
@@ -10,7 +12,22 @@ namespace kavo::platform {
 
 namespace {
 
-const wchar_t* Wide(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
+const wchar_t* Wide(const std::u16string& s) {
+  return reinterpret_cast<const wchar_t*>(s.c_str());
+}
+
+// `path` with "." and ".." resolved, as Windows itself would resolve them; unchanged when that
+// fails.
+std::u16string FullPath(const std::u16string& path) {
+  const DWORD needed = GetFullPathNameW(Wide(path), 0, nullptr, nullptr);
+  if (needed == 0) return path;
+  std::u16string full(needed, u'\0');
+  const DWORD written =
+      GetFullPathNameW(Wide(path), needed, reinterpret_cast<wchar_t*>(full.data()), nullptr);
+  if (written == 0 || written >= needed) return path;
+  full.resize(written);
+  return full;
+}
 
 // Absolute file paths in the "\\?\" form, which lifts the 260-character limit: recovered trees
 // can be far deeper than that. Device paths ("\\.\C:") and relative paths stay as they are.
@@ -21,7 +38,8 @@ std::u16string LongPath(const std::u16string& path) {
   }
   const bool driveAbsolute = p.size() >= 3 && p[1] == u':' && p[2] == u'\\';
   const bool unc = p.size() >= 2 && p[0] == u'\\' && p[1] == u'\\';
-  if (driveAbsolute) return u"\\\\?\\" + p;
+  // The "\\?\" form is taken literally: "." and ".." must be resolved before it is added.
+  if (driveAbsolute) return u"\\\\?\\" + FullPath(p);
   if (unc && !p.starts_with(u"\\\\?\\") && !p.starts_with(u"\\\\.\\")) {
     return u"\\\\?\\UNC\\" + p.substr(2);
   }
@@ -92,6 +110,22 @@ class Win32Device final : public RawDevice {
 
   ErrorCode LastError() const override { return m_error; }
 
+  bool Flush() override {
+    // Volumes and drives opened without write caching may refuse the call; nothing is lost then.
+    return FlushFileBuffers(m_handle) || GetLastError() == ERROR_INVALID_FUNCTION || Fail();
+  }
+
+  bool Control(DeviceControl control) override {
+    DWORD code = 0;
+    switch (control) {
+      case DeviceControl::DeleteDriveLayout: code = IOCTL_DISK_DELETE_DRIVE_LAYOUT; break;
+      case DeviceControl::DismountVolume: code = FSCTL_DISMOUNT_VOLUME; break;
+      case DeviceControl::LockVolume: code = FSCTL_LOCK_VOLUME; break;
+    }
+    DWORD returned = 0;
+    return DeviceIoControl(m_handle, code, nullptr, 0, nullptr, 0, &returned, nullptr) || Fail();
+  }
+
  private:
   bool Fail() {
     m_error = GetLastError();
@@ -102,7 +136,113 @@ class Win32Device final : public RawDevice {
   ErrorCode m_error = 0;
 };
 
+// Where a path lives: the disks under it, the volume (a drive letter, 0 for a whole disk), and for
+// a file its identity on that volume.
+struct Placement {
+  bool known = false;
+  std::vector<DWORD> disks;
+  wchar_t volume = 0;
+  bool isFile = false;
+  DWORD serial = 0;
+  uint64_t fileIndex = 0;
+};
+
+std::vector<DWORD> DisksOfVolume(wchar_t letter) {
+  std::vector<DWORD> disks;
+  const std::wstring path = std::wstring(L"\\\\.\\") + letter + L":";
+  HANDLE h = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                         OPEN_EXISTING, 0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return disks;
+  union {
+    VOLUME_DISK_EXTENTS extents;
+    char room[sizeof(VOLUME_DISK_EXTENTS) + 31 * sizeof(DISK_EXTENT)];
+  } answer{};
+  DWORD returned = 0;
+  if (DeviceIoControl(h, IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS, nullptr, 0, &answer, sizeof answer,
+                      &returned, nullptr)) {
+    const DWORD n = std::min<DWORD>(answer.extents.NumberOfDiskExtents, 32);
+    for (DWORD i = 0; i < n; ++i) disks.push_back(answer.extents.Extents[i].DiskNumber);
+  }
+  CloseHandle(h);
+  return disks;
+}
+
+wchar_t UpperLetter(wchar_t c) {
+  return (c >= L'a' && c <= L'z') ? c - 32 : c;
+}
+
+Placement PlacementOf(const std::u16string& path) {
+  Placement p;
+  const std::wstring w(reinterpret_cast<const wchar_t*>(path.c_str()));
+  const std::wstring drivePrefix = L"\\\\.\\PHYSICALDRIVE";
+  if (w.size() > drivePrefix.size() &&
+      _wcsnicmp(w.c_str(), drivePrefix.c_str(), drivePrefix.size()) == 0) {
+    p.known = true;
+    p.disks.push_back(static_cast<DWORD>(_wtoi(w.c_str() + drivePrefix.size())));
+    return p;
+  }
+  if (w.size() == 6 && w.compare(0, 4, L"\\\\.\\") == 0 && w[5] == L':') {
+    p.known = true;
+    p.volume = UpperLetter(w[4]);
+    p.disks = DisksOfVolume(p.volume);
+    return p;
+  }
+  // A file: its volume and identity; a file yet to be made is judged by its folder.
+  wchar_t full[MAX_PATH * 2];
+  if (!GetFullPathNameW(w.c_str(), MAX_PATH * 2, full, nullptr)) return p;
+  wchar_t root[MAX_PATH * 2];
+  std::wstring probe = full;
+  if (GetFileAttributesW(full) == INVALID_FILE_ATTRIBUTES) {
+    const size_t slash = probe.find_last_of(L"\\/");
+    if (slash != std::wstring::npos) probe.resize(slash + 1);
+  }
+  if (!GetVolumePathNameW(probe.c_str(), root, MAX_PATH * 2)) return p;
+  p.known = true;
+  p.isFile = true;
+  if (root[0] && root[1] == L':') {
+    p.volume = UpperLetter(root[0]);
+    p.disks = DisksOfVolume(p.volume);
+  }
+  HANDLE h = CreateFileW(full, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (GetFileInformationByHandle(h, &info)) {
+      p.serial = info.dwVolumeSerialNumber;
+      p.fileIndex = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    }
+    CloseHandle(h);
+  }
+  return p;
+}
+
 }  // namespace
+
+std::string DeviceInUse(const std::u16string&) {
+  return {};
+}
+
+bool SharesStorage(const std::u16string& source, const std::u16string& destination) {
+  const Placement a = PlacementOf(source);
+  const Placement b = PlacementOf(destination);
+  if (!a.known || !b.known) return false;
+  if (a.isFile && b.isFile) {
+    return a.fileIndex != 0 && a.serial == b.serial && a.fileIndex == b.fileIndex;
+  }
+  if (a.volume && b.volume) return a.volume == b.volume;
+  // A whole disk against anything on it.
+  for (DWORD x : a.disks) {
+    for (DWORD y : b.disks) {
+      if (x == y) return true;
+    }
+  }
+  return false;
+}
+
+bool IsInputTerminal() {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
 
 OpenResult OpenDevice(const std::u16string& path, OpenMode mode) {
   OpenResult result;
@@ -162,8 +302,12 @@ std::u16string PhysicalDrivePath(const std::u16string& number) {
   return u"\\\\.\\PHYSICALDRIVE" + number;
 }
 
-std::u16string VolumePath(const std::u16string& name) { return u"\\\\.\\" + name; }
+std::u16string VolumePath(const std::u16string& name) {
+  return u"\\\\.\\" + name;
+}
 
-bool IsDevicePathSelector(const std::u16string&) { return false; }
+bool IsDevicePathSelector(const std::u16string&) {
+  return false;
+}
 
 }  // namespace kavo::platform

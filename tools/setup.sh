@@ -8,7 +8,7 @@ packages=(
   libgtest-dev googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64
   dosfstools mtools fdisk gdisk ntfs-3g exfatprogs exfat-fuse fuse3 sleuthkit
-  imagemagick testdisk clang libclang-rt-14-dev
+  imagemagick testdisk clang libclang-rt-14-dev dmsetup
 )
 
 missing=()

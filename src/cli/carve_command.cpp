@@ -12,13 +12,14 @@ namespace kavo::cli {
 
 namespace {
 
-char16_t Upper(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
+char16_t Upper(char16_t c) {
+  return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+}
 
 bool SameText(std::u16string_view a, std::u16string_view b) {
   return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char16_t x, char16_t y) {
-           return Upper(x) == Upper(y);
-         });
+         std::equal(a.begin(), a.end(), b.begin(),
+                    [](char16_t x, char16_t y) { return Upper(x) == Upper(y); });
 }
 
 // The catalogue's item texts named by a --formats value ("all", or items separated by commas,
@@ -92,6 +93,7 @@ int CarveCommand(const ParsedArgs& args) {
   const NodePtr tree = CarveSource(*disk, *args.Value("--formats"), first, end, stopped);
   if (!tree) return kExitUsage;
   PrintTree(tree.get(), args.Has("--json"));
+  if (!SaveScanOption(args, *disk, tree.get())) return kExitFailed;
   return stopped ? ReportStopped() : kExitOk;
 }
 

@@ -23,26 +23,65 @@ const Command kCommands[] = {
     {"info", "info SOURCE [--json]",
      "show the kind, sector size and size of a drive, volume or image file",
      ArgSpec{{}, {"--json"}, {}, 1, 1}, InfoCommand},
-    {"list", "list SOURCE [--start SECTOR] [--json]",
+    {"list",
+     "list SOURCE [--start SECTOR | --partition N [--lost|--formatted|--load F.psi]] [--json]\n"
+     "          [--save-scan F.qsv]",
      "list the live and deleted files and folders of a FAT16, FAT32, exFAT or NTFS volume\n"
-     "      (--start: first sector of the volume on a whole disk; default 0)",
-     ArgSpec{{"--start"}, {"--json"}, {}, 1, 1}, ListCommand},
-    {"carve", "carve SOURCE --formats all|ITEM,ITEM... [--start SECTOR] [--count N] [--json]",
+     "      (--start: first sector of the volume on a whole disk; default 0; --partition: row N\n"
+     "      of 'partitions', or with --lost/--formatted of that search, run again, or with --load\n"
+     "      of a partition list saved by partitions/search --save)",
+     ArgSpec{{"--start", "--save-scan", "--partition", "--load"},
+             {"--json", "--lost", "--formatted"},
+             {},
+             1,
+             1},
+     ListCommand},
+    {"carve",
+     "carve SOURCE --formats all|ITEM,ITEM... [--start SECTOR] [--count N] [--json]\n"
+     "          [--save-scan F.qsv]",
      "find files by their signatures in sectors [start, start + count) of the source",
-     ArgSpec{{"--formats", "--start", "--count"}, {"--json"}, {"--formats"}, 1, 1},
+     ArgSpec{{"--formats", "--start", "--count", "--save-scan"}, {"--json"}, {"--formats"}, 1, 1},
      CarveCommand},
     {"recover",
      "recover SOURCE --out DIR [--formats ...] [--start S] [--count N] [--deleted-only]\n"
-     "          [--match GLOB ...]",
+     "          [--match GLOB ...] [--scan F.qsv] [--partition N [--lost|--formatted|--load "
+     "F.psi]]\n"
+     "          [--allow-same-device]",
      "write the files of a volume (Data/...), or with --formats the files found by their\n"
      "      signatures (FileType/<ext>/fileN.<ext>), below DIR; --match and --deleted-only\n"
-     "      choose which (GLOB: * ? [..] on names, or on paths when it holds a /; ** spans /)",
-     ArgSpec{{"--out", "--formats", "--start", "--count", "--match"},
-             {"--deleted-only"},
-             {"--out"},
-             1,
-             1},
+     "      choose which (GLOB: * ? [..] on names, or on paths when it holds a /; ** spans /);\n"
+     "      --scan recovers from a scan saved by list/carve --save-scan without scanning again",
+     ArgSpec{
+         {"--out", "--formats", "--start", "--count", "--match", "--scan", "--partition", "--load"},
+         {"--deleted-only", "--lost", "--formatted", "--allow-same-device"},
+         {"--out"},
+         1,
+         1},
      RecoverCommand},
+    {"partitions", "partitions SOURCE [--json] [--save F.psi] | partitions --load F.psi [--json]",
+     "list the FAT16, FAT32, exFAT and NTFS volumes of the MBR, GPT or dynamic-disk tables,\n"
+     "      newest row first, numbered as list/recover --partition N take them; --save keeps\n"
+     "      the rows in a partition-list file, --load shows the rows of one",
+     ArgSpec{{"--save", "--load"}, {"--json"}, {}, 0, 1}, PartitionsCommand},
+    {"search", "search SOURCE --lost | --formatted [--json] [--save F.psi]",
+     "look sector by sector for lost volumes on a disk (--lost) or for earlier volumes inside\n"
+     "      a volume (--formatted); Ctrl-C stops and lists what was found",
+     ArgSpec{{"--save"}, {"--lost", "--formatted", "--json"}, {}, 1, 1}, SearchCommand},
+    {"image", "image SOURCE DEST.img [--retries N] [--log FILE]",
+     "copy every sector of the source into an image file; unreadable sectors are retried N\n"
+     "      times (default 5), then filled with \"** BAD SECTORS **\" and logged",
+     ArgSpec{{"--retries", "--log"}, {}, {}, 2, 2}, ImageCommand},
+    {"clone",
+     "clone SOURCE DEST [--reverse] [--source-start S --dest-start D --count N]\n"
+     "          [--retries 2|3|5] [--log FILE] [--yes]",
+     "copy the source, or N sectors of it from S, onto a drive, volume or image file (to D);\n"
+     "      --reverse walks from the end; asks before overwriting unless --yes",
+     ArgSpec{{"--source-start", "--dest-start", "--count", "--retries", "--log"},
+             {"--reverse", "--yes"},
+             {},
+             2,
+             2},
+     CloneCommand},
 };
 
 std::string Usage() {

@@ -5,7 +5,9 @@
 
 #include "cli/args.h"
 #include "cli/cli.h"
+#include "copy/disk_copy.h"
 #include "disk/disk.h"
+#include "partition/drive_list_entry.h"
 #include "recovery/tree.h"
 
 namespace kavo::cli {
@@ -14,6 +16,10 @@ int InfoCommand(const ParsedArgs& args);
 int ListCommand(const ParsedArgs& args);
 int CarveCommand(const ParsedArgs& args);
 int RecoverCommand(const ParsedArgs& args);
+int PartitionsCommand(const ParsedArgs& args);
+int SearchCommand(const ParsedArgs& args);
+int ImageCommand(const ParsedArgs& args);
+int CloneCommand(const ParsedArgs& args);
 
 // Shared steps of the commands.
 //
@@ -27,7 +33,31 @@ NodePtr CarveSource(CDisk& disk, const std::u16string& formats, uint64_t first, 
                     bool& stopped);
 // Prints the tree below `root` as JSON Lines or as the human listing.
 void PrintTree(const RecoveredNode* root, bool json);
+// Saves a result tree of `disk` to the scan-info file named by --save-scan, when given. False
+// (after the message) when the file could not be written.
+bool SaveScanOption(const ParsedArgs& args, const CDisk& disk, const RecoveredNode* tree);
+// Prints rows of found volumes in list order, as JSON Lines or as a table.
+void PrintPartitionRows(const PartitionList& rows, bool json);
+// Saves `rows` to the partition-list file named by --save, when given, under `operation`. False
+// (after the message) when the file could not be written.
+bool SavePartitionsOption(const ParsedArgs& args, uint32_t operation, const PartitionList& rows);
+// The rows of a partition-list file; nothing (after the message) when it cannot be read.
+std::optional<PartitionList> LoadPartitionsFile(const std::u16string& file);
+// Runs the lost-volume (`lost`) or formatted-volume search over the whole source with a progress
+// bar. False when the source cannot be searched.
+bool RunVolumeSearch(CDisk& disk, bool lost, FoundVolumeList& volumes, bool& stopped);
 // The closing line of a job that Ctrl-C ended; returns its exit code.
 int ReportStopped();
+
+// Imaging and cloning. Opens the source of a copy for reading (an image file or a device); on
+// failure prints `failure` with the reason.
+bool OpenCopySource(CDiskCopy& source, const std::u16string& selector,
+                    const std::u16string& failure);
+// The --log FILE option, when given.
+std::optional<std::filesystem::path> LogOption(const ParsedArgs& args);
+// Runs a prepared copy with a progress bar and Ctrl-C as the stop request, prints the counts and
+// the closing line; returns the exit code.
+int RunCopy(CDiskCopy& source, CDiskCopy& destination, ProgressRecord& record, bool forward,
+            const char* label);
 
 }  // namespace kavo::cli

@@ -4,11 +4,11 @@
 #include "cli/source.h"
 #include "cli/tree_view.h"
 #include "recovery/filesystem.h"
+#include "recovery/scan_info.h"
 
 namespace kavo::cli {
 
-std::optional<uint64_t> SectorOption(const ParsedArgs& args, const std::string& option,
-                                     bool& bad) {
+std::optional<uint64_t> SectorOption(const ParsedArgs& args, const std::string& option, bool& bad) {
   const auto value = args.Value(option);
   if (!value) return std::nullopt;
   const auto number = ParseUnsigned(*value);
@@ -46,6 +46,24 @@ void PrintTree(const RecoveredNode* root, bool json) {
   Out(chunk);
 }
 
+bool SaveScanOption(const ParsedArgs& args, const CDisk& disk, const RecoveredNode* tree) {
+  const auto file = args.Value("--save-scan");
+  if (!file) return true;
+  ScanInfoHeader header;
+  header.operation = 3;
+  header.sourceKind = static_cast<uint8_t>(disk.m_nSourceKind);
+  header.sourceName = disk.GetName();
+  header.sourceSize = disk.m_nTotalSectors * disk.m_nSectorSize;
+  header.fileSystem = disk.m_nFileSystem;
+  if (disk.m_nFileSystem != FS_NONE) header.startSector = disk.m_nStartSector;
+  StderrPrompter prompter;
+  if (!SaveScanInfo(WithExtension(std::filesystem::path(*file), u".qsv"), header, tree, prompter)) {
+    return false;
+  }
+  ErrorLine("Scan info saved successfully.");
+  return true;
+}
+
 int ReportStopped() {
   ErrorLine("stopped by the user; the results found so far were kept");
   return kExitFailed;
@@ -57,7 +75,7 @@ int ListCommand(const ParsedArgs& args) {
   if (bad) return kExitUsage;
   const std::unique_ptr<CDisk> disk = OpenSource(args.positional[0]);
   if (!disk) return kExitFailed;
-  if (!SelectVolume(*disk, start)) return kExitFailed;
+  if (!SelectVolume(*disk, start, args)) return kExitFailed;
   bool stopped = false;
   const NodePtr tree = ListVolume(*disk, stopped);
   if (!tree) {
@@ -65,6 +83,7 @@ int ListCommand(const ParsedArgs& args) {
     return kExitFailed;
   }
   PrintTree(tree.get(), args.Has("--json"));
+  if (!SaveScanOption(args, *disk, tree.get())) return kExitFailed;
   return stopped ? ReportStopped() : kExitOk;
 }
 

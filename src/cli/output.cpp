@@ -7,14 +7,24 @@
 
 namespace kavo::cli {
 
-void Out(std::string_view utf8) { platform::Write(platform::Stream::Out, utf8); }
-void Err(std::string_view utf8) { platform::Write(platform::Stream::Err, utf8); }
+void Out(std::string_view utf8) {
+  platform::Write(platform::Stream::Out, utf8);
+}
+void Err(std::string_view utf8) {
+  platform::Write(platform::Stream::Err, utf8);
+}
 
 void ErrorLine(std::string_view message) {
   std::string line = "kavo-cli: ";
   line += message;
   line += '\n';
   Err(line);
+}
+
+PromptAnswer StderrPrompter::Ask(const std::u16string& text, const std::u16string& caption,
+                                 PromptIcon, PromptButtons) {
+  ErrorLine(platform::Utf16ToUtf8(caption) + ": " + platform::Utf16ToUtf8(text));
+  return PromptAnswer::Ok;
 }
 
 std::string JsonString(std::string_view utf8) {

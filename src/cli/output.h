@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "operations/prompter.h"
+
 namespace kavo::cli {
 
 void Out(std::string_view utf8);
@@ -12,6 +14,14 @@ void Err(std::string_view utf8);
 
 // "kavo-cli: <message>\n" on stderr.
 void ErrorLine(std::string_view message);
+
+// Questions and notices of the core, on a command line that has no one to answer them: the text
+// goes to stderr with its caption, and the answer is the default (OK).
+class StderrPrompter final : public Prompter {
+ public:
+  PromptAnswer Ask(const std::u16string& text, const std::u16string& caption, PromptIcon,
+                   PromptButtons) override;
+};
 
 // A JSON string literal, quotes included.
 std::string JsonString(std::string_view utf8);
@@ -22,11 +32,17 @@ class JsonObject {
  public:
   JsonObject& Add(std::string_view key, std::string_view utf8);
   JsonObject& Add(std::string_view key, std::u16string_view utf16);
-  JsonObject& Add(std::string_view key, const char* utf8) { return Add(key, std::string_view(utf8)); }
+  JsonObject& Add(std::string_view key, const char* utf8) {
+    return Add(key, std::string_view(utf8));
+  }
   JsonObject& Add(std::string_view key, uint64_t number);
-  JsonObject& Add(std::string_view key, int number) { return Add(key, static_cast<int64_t>(number)); }
+  JsonObject& Add(std::string_view key, int number) {
+    return Add(key, static_cast<int64_t>(number));
+  }
   JsonObject& Add(std::string_view key, int64_t number);
-  JsonObject& Add(std::string_view key, unsigned number) { return Add(key, static_cast<uint64_t>(number)); }
+  JsonObject& Add(std::string_view key, unsigned number) {
+    return Add(key, static_cast<uint64_t>(number));
+  }
   JsonObject& AddBool(std::string_view key, bool value);
   // A value already in JSON form (null, a nested object).
   JsonObject& AddRaw(std::string_view key, std::string_view json);

@@ -5,22 +5,37 @@
 #include "cli/progress_bar.h"
 #include "cli/source.h"
 #include "cli/tree_view.h"
+#include "platform/device.h"
 #include "platform/text.h"
 #include "recovery/save.h"
+#include "recovery/scan_info.h"
+#include "recovery/volume.h"
 
 namespace kavo::cli {
 
 namespace {
 
-// Reports the error that ends a save on stderr; a command line has no one to answer questions.
-class StderrPrompter final : public Prompter {
- public:
-  PromptAnswer Ask(const std::u16string& text, const std::u16string& caption, PromptIcon,
-                   PromptButtons) override {
-    ErrorLine(platform::Utf16ToUtf8(caption) + ": " + platform::Utf16ToUtf8(text));
-    return PromptAnswer::Ok;
+// Loads a saved scan of `disk`'s volume: the volume is found again at the sector the scan was
+// taken from (or --start), and must still hold the same file system.
+NodePtr LoadSavedScan(CDisk& disk, const std::u16string& file, std::optional<uint64_t> start) {
+  StderrPrompter prompter;
+  std::optional<LoadedScanInfo> loaded =
+      LoadScanInfo(std::filesystem::path(file), std::nullopt, prompter);
+  if (!loaded) {
+    ErrorLine("cannot read the scan-info file " + platform::Utf16ToUtf8(file));
+    return nullptr;
   }
-};
+  if (loaded->header.fileSystem != FS_NONE) {
+    if (!SelectVolume(disk, start ? start : loaded->header.startSector)) return nullptr;
+    if (disk.m_nFileSystem != loaded->header.fileSystem) {
+      ErrorLine(std::string("the scan was taken of a ") +
+                FileSystemName(loaded->header.fileSystem) + " volume, but the source holds " +
+                FileSystemName(disk.m_nFileSystem) + " there");
+      return nullptr;
+    }
+  }
+  return std::move(loaded->root);
+}
 
 }  // namespace
 
@@ -36,23 +51,40 @@ int RecoverCommand(const ParsedArgs& args) {
     return kExitUsage;
   }
 
+  const auto scanFile = args.Value("--scan");
+  if (scanFile && formats) {
+    ErrorLine("--scan recovers from a saved scan; it takes no --formats");
+    return kExitUsage;
+  }
+
   const std::unique_ptr<CDisk> disk = OpenSource(args.positional[0]);
   if (!disk) return kExitFailed;
+  // Every file written onto the storage being recovered may land on clusters that still hold
+  // the lost data.
+  if (!args.Has("--allow-same-device") && platform::SharesStorage(disk->m_devicePath, outDir)) {
+    ErrorLine("the output folder " + platform::Utf16ToUtf8(outDir) +
+              " is on the drive being recovered: writing there can overwrite the files being "
+              "recovered. Choose a folder on another drive (or give --allow-same-device)");
+    return kExitFailed;
+  }
 
   bool stopped = false;
   NodePtr tree;
-  if (formats) {
+  if (scanFile) {
+    tree = LoadSavedScan(*disk, *scanFile, start);
+    if (!tree) return kExitFailed;
+  } else if (formats) {
     const uint64_t first = start.value_or(0);
     if (first >= disk->m_nTotalSectors) {
       ErrorLine("--start is past the end of the source");
       return kExitUsage;
     }
-    const uint64_t end = count ? std::min(disk->m_nTotalSectors, first + *count)
-                               : disk->m_nTotalSectors;
+    const uint64_t end =
+        count ? std::min(disk->m_nTotalSectors, first + *count) : disk->m_nTotalSectors;
     tree = CarveSource(*disk, *formats, first, end, stopped);
     if (!tree) return kExitUsage;
   } else {
-    if (!SelectVolume(*disk, start)) return kExitFailed;
+    if (!SelectVolume(*disk, start, args)) return kExitFailed;
     tree = ListVolume(*disk, stopped);
     if (!tree) {
       ErrorLine("the volume could not be listed");

@@ -3,6 +3,8 @@
 
 #include <map>
 
+#include "cli/cli_support.h"
+#include "copy/loop_device.h"
 #include "support/fixtures.h"
 #include "support/process.h"
 #include "support/test_paths.h"
@@ -10,11 +12,10 @@
 namespace kavo {
 namespace {
 
-namespace fs = std::filesystem;
+using test::Cli;
+using test::Lines;
 
-test::ProcessResult Cli(const std::vector<std::string>& args) {
-  return test::RunProcess(KAVO_CLI_PATH, args);
-}
+namespace fs = std::filesystem;
 
 // The JSON Lines of a listing, by path: the whole line, for field checks with find().
 std::map<std::string, std::string> LinesByPath(const std::string& out) {
@@ -74,7 +75,8 @@ TEST_F(CliOnImages, ListsAFat32VolumeOnAWholeDisk) {
 
 TEST_F(CliOnImages, RecoversFilesByteForByte) {
   test::ScratchDir out;
-  const auto r = Cli({"recover", Fixture("fat32.img"), "--start", "2048", "--out", out.path().string()});
+  const auto r =
+      Cli({"recover", Fixture("fat32.img"), "--start", "2048", "--out", out.path().string()});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find(" errors"), std::string::npos);
   EXPECT_NE(r.out.find("0 errors"), std::string::npos) << r.out;
@@ -91,9 +93,9 @@ TEST_F(CliOnImages, RecoversFilesByteForByte) {
   }
 
   test::ScratchDir some;
-  const auto matched = Cli({"recover", Fixture("fat32.img"), "--start", "2048", "--out",
-                            some.path().string(), "--match", "report1?.TXT", "--match",
-                            "Photos/**"});
+  const auto matched =
+      Cli({"recover", Fixture("fat32.img"), "--start", "2048", "--out", some.path().string(),
+           "--match", "report1?.TXT", "--match", "Photos/**"});
   ASSERT_EQ(matched.exitCode, 0) << matched.err;
   EXPECT_TRUE(fs::exists(some / "Data/Documents/report12.txt"));
   EXPECT_FALSE(fs::exists(some / "Data/Documents/report1.txt"));
@@ -124,7 +126,8 @@ TEST_F(CliOnImages, CarvesPicturesAtTheirSectors) {
     if (line.find("\"folder\":false") != std::string::npos) files.push_back(line);
   }
   std::vector<fs::path> pictures;
-  for (const auto& e : fs::directory_iterator(m_fixtures / "pictures")) pictures.push_back(e.path());
+  for (const auto& e : fs::directory_iterator(m_fixtures / "pictures"))
+    pictures.push_back(e.path());
   EXPECT_EQ(files.size(), pictures.size()) << r.out;
   for (const fs::path& picture : pictures) {
     const std::string at = "\"location\":" + picture.stem().string() + ",";
@@ -176,6 +179,83 @@ TEST_F(CliOnImages, ListsAndRecoversAnNtfsVolume) {
         << relative;
   }
 }
+
+// Recovering from a saved scan gives what recovering from a fresh scan gives.
+TEST_F(CliOnImages, RecoversFromASavedScanWithoutScanningAgain) {
+  struct Case {
+    std::string image;
+    std::vector<std::string> scanArgs;
+  };
+  std::vector<Case> cases = {{"fat32.img", {"list", "--start", "2048"}},
+                             {"pictures.img", {"carve", "--formats", "all"}}};
+  if (fs::exists(m_fixtures / "ntfs.img")) cases.push_back({"ntfs.img", {"list"}});
+  for (const Case& c : cases) {
+    test::ScratchDir dir;
+    std::vector<std::string> scan = {c.scanArgs[0], Fixture(c.image)};
+    scan.insert(scan.end(), c.scanArgs.begin() + 1, c.scanArgs.end());
+    scan.insert(scan.end(), {"--save-scan", (dir / "saved").string()});
+    const auto saved = Cli(scan);
+    ASSERT_EQ(saved.exitCode, 0) << saved.err;
+    ASSERT_TRUE(fs::exists(dir / "saved.qsv")) << "the extension is added";
+
+    std::vector<std::string> fresh = {"recover", Fixture(c.image), "--out",
+                                      (dir / "fresh").string()};
+    fresh.insert(fresh.end(), c.scanArgs.begin() + 1, c.scanArgs.end());
+    const auto a = Cli(fresh);
+    const auto b = Cli({"recover", Fixture(c.image), "--scan", (dir / "saved.qsv").string(),
+                        "--out", (dir / "loaded").string()});
+    ASSERT_EQ(a.exitCode, 0) << a.err;
+    ASSERT_EQ(b.exitCode, 0) << b.err;
+    EXPECT_EQ(a.out, b.out) << c.image;
+    size_t files = 0;
+    for (const auto& e : fs::recursive_directory_iterator(dir / "fresh")) {
+      if (!e.is_regular_file()) continue;
+      ++files;
+      const fs::path other = dir / "loaded" / fs::relative(e.path(), dir / "fresh");
+      EXPECT_EQ(test::ReadFile(other), test::ReadFile(e.path())) << other;
+    }
+    EXPECT_GT(files, 0u) << c.image;
+  }
+}
+
+#ifndef _WIN32
+// Files written onto the volume being recovered could land on the clusters of the lost ones.
+TEST(CliSameDevice, RefusesAnOutputFolderOnTheVolumeBeingRecovered) {
+  if (!test::HaveTool("mkntfs") || !test::HaveTool("ntfs-3g")) {
+    GTEST_SKIP() << "mkntfs or ntfs-3g is not installed";
+  }
+  test::ScratchDir dir;
+  ASSERT_EQ(
+      test::RunShell("truncate -s 16M " + test::Quoted(dir / "vol.img") + " && mkntfs -q -F -f " +
+                     test::Quoted(dir / "vol.img") + " >/dev/null 2>&1"),
+      0);
+  std::string why;
+  test::LoopDevice loop(dir / "vol.img", dir.path(), why);
+  if (loop.path().empty()) GTEST_SKIP() << why;
+  fs::create_directories(dir / "mnt");
+  if (test::RunShell("ntfs-3g " + loop.path() + " " + test::Quoted(dir / "mnt") + " 2>/dev/null") !=
+      0) {
+    GTEST_SKIP() << "FUSE mounts are not permitted here";
+  }
+  struct Unmount {
+    fs::path at;
+    ~Unmount() { test::RunShell("umount " + test::Quoted(at) + " 2>/dev/null"); }
+  } unmount{dir / "mnt"};
+
+  const auto refused = Cli({"recover", loop.path(), "--out", (dir / "mnt" / "saved").string()});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.err.find("is on the drive being recovered"), std::string::npos) << refused.err;
+  EXPECT_FALSE(fs::exists(dir / "mnt" / "saved"));
+
+  const auto elsewhere = Cli({"recover", loop.path(), "--out", (dir / "saved").string()});
+  ASSERT_EQ(elsewhere.exitCode, 0) << elsewhere.err;
+  EXPECT_TRUE(fs::is_directory(dir / "saved" / "Data"));
+
+  const auto forced = Cli(
+      {"recover", loop.path(), "--out", (dir / "mnt" / "saved").string(), "--allow-same-device"});
+  EXPECT_EQ(forced.exitCode, 0) << forced.err;
+}
+#endif
 
 }  // namespace
 }  // namespace kavo

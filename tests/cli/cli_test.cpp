@@ -1,17 +1,17 @@
 // kavo-cli as a user runs it: exit codes, the first line of errors, the output formats.
 #include <gtest/gtest.h>
 
+#include "cli/cli_support.h"
 #include "support/process.h"
 #include "support/test_paths.h"
 
 namespace kavo {
 namespace {
 
-using test::RunProcess;
+using test::Cli;
+using test::Lines;
 
-test::ProcessResult Cli(const std::vector<std::string>& args) {
-  return RunProcess(KAVO_CLI_PATH, args);
-}
+using test::RunProcess;
 
 TEST(CliUsage, HelpVersionAndBadCommandLines) {
   const auto version = Cli({"--version"});
@@ -22,8 +22,11 @@ TEST(CliUsage, HelpVersionAndBadCommandLines) {
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_NE(help.out.find("info SOURCE"), std::string::npos);
 
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {}, {"frobnicate"}, {"info"}, {"info", "a.img", "b.img"}, {"info", "--bogus", "a.img"}}) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{},
+                                                                {"frobnicate"},
+                                                                {"info"},
+                                                                {"info", "a.img", "b.img"},
+                                                                {"info", "--bogus", "a.img"}}) {
     const auto r = Cli(args);
     EXPECT_EQ(r.exitCode, 2) << (args.empty() ? "(none)" : args[0]);
     EXPECT_EQ(r.err.rfind("kavo-cli: ", 0), 0u) << r.err;

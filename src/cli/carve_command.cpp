@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "cli/commands.h"
+#include "cli/job.h"
 #include "cli/output.h"
 #include "cli/progress_bar.h"
 #include "cli/source.h"
@@ -51,25 +52,24 @@ std::vector<std::u16string> ChosenFormats(const std::u16string& value) {
 
 }  // namespace
 
-NodePtr CarveSource(CDisk& disk, const std::u16string& formats, uint64_t first, uint64_t end,
-                    bool& stopped) {
+NodePtr CarveSource(std::unique_ptr<CDisk>& disk, const std::u16string& formats, uint64_t first,
+                    uint64_t end, bool& stopped) {
   const std::vector<std::u16string> chosen = ChosenFormats(formats);
   if (chosen.empty()) return nullptr;
-  // A fresh registry for every scan, bound to this source.
-  ScannerRegistry registry = BuildRegistry(chosen, disk);
-
-  NodePtr root = NewRoot();
-  RecoveredNode* fileType = AttachFileType(root.get());
-  ProgressRecord record;
-  record.SetState(PS_RUNNING);
-  ProgressBar bar(record, "Scanning", disk.m_nSectorSize);
-  {
-    StopOnInterrupt stopper(record);
-    RawScan(disk, first, end, registry, fileType, &record, bar);
-  }
-  bar.Finish();
-  stopped = StopOnInterrupt::Interrupted();
-  return root;
+  // The raw scan of an image, whatever the source: the signature scan over [first, end).
+  JobSpec spec;
+  spec.operation = kOpAdvanceOption;
+  spec.kind = SourceKind::ImageFile;
+  spec.imageScanType = ImageScanType::RawScan;
+  spec.advancedSearch = true;
+  spec.formats = chosen;
+  spec.firstSector = first;
+  spec.endSector = end;
+  spec.label = "Scanning";
+  spec.unitBytes = disk->m_nSectorSize;
+  JobResult result = RunJob(disk, spec);
+  stopped = result.stopped;
+  return result.tree ? std::move(result.tree) : NewRoot();
 }
 
 int CarveCommand(const ParsedArgs& args) {
@@ -78,7 +78,7 @@ int CarveCommand(const ParsedArgs& args) {
   const auto count = SectorOption(args, "--count", bad);
   if (bad) return kExitUsage;
   if (ChosenFormats(*args.Value("--formats")).empty()) return kExitUsage;
-  const std::unique_ptr<CDisk> disk = OpenSource(args.positional[0]);
+  std::unique_ptr<CDisk> disk = OpenSource(args.positional[0]);
   if (!disk) return kExitFailed;
   const uint64_t first = start.value_or(0);
   if (first >= disk->m_nTotalSectors) {
@@ -90,7 +90,7 @@ int CarveCommand(const ParsedArgs& args) {
       count ? std::min(disk->m_nTotalSectors, first + std::min(*count, UINT64_MAX - first))
             : disk->m_nTotalSectors;
   bool stopped = false;
-  const NodePtr tree = CarveSource(*disk, *args.Value("--formats"), first, end, stopped);
+  const NodePtr tree = CarveSource(disk, *args.Value("--formats"), first, end, stopped);
   if (!tree) return kExitUsage;
   PrintTree(tree.get(), args.Has("--json"));
   if (!SaveScanOption(args, *disk, tree.get())) return kExitFailed;

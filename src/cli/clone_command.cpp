@@ -114,11 +114,7 @@ int CloneCommand(const ParsedArgs& args) {
   source.m_sourceName = sourceSelector;
   source.m_destinationName = destinationSelector;
   if (const auto log = LogOption(args)) source.m_logFile = *log;
-  ProgressRecord record;
-  record.SetState(PS_IDLE);
-  record.SetPosition(source.m_nStartSector * source.m_nSectorSize);
-  record.SetEnd(source.m_nEndSector * source.m_nSectorSize);
-  return RunCopy(source, destination, record, forward, "Cloning");
+  return RunCopy(source, destination, kOpDiskCloning, forward, "Cloning");
 }
 
 }  // namespace kavo::cli

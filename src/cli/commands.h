@@ -7,6 +7,7 @@
 #include "cli/cli.h"
 #include "copy/disk_copy.h"
 #include "disk/disk.h"
+#include "operations/operation_codes.h"
 #include "partition/drive_list_entry.h"
 #include "recovery/tree.h"
 
@@ -26,11 +27,11 @@ int CloneCommand(const ParsedArgs& args);
 // A sector-number option; sets `bad` (after printing why) when it is not a number.
 std::optional<uint64_t> SectorOption(const ParsedArgs& args, const std::string& option, bool& bad);
 // Lists the selected volume of `disk` with a progress bar; `stopped` tells whether Ctrl-C ended it.
-NodePtr ListVolume(CDisk& disk, bool& stopped);
+NodePtr ListVolume(std::unique_ptr<CDisk>& disk, bool& stopped);
 // The raw signature scan of `disk` over [first, end) with the formats of a --formats value.
 // Null (after printing why) when the value names an unknown format.
-NodePtr CarveSource(CDisk& disk, const std::u16string& formats, uint64_t first, uint64_t end,
-                    bool& stopped);
+NodePtr CarveSource(std::unique_ptr<CDisk>& disk, const std::u16string& formats, uint64_t first,
+                    uint64_t end, bool& stopped);
 // Prints the tree below `root` as JSON Lines or as the human listing.
 void PrintTree(const RecoveredNode* root, bool json);
 // Saves a result tree of `disk` to the scan-info file named by --save-scan, when given. False
@@ -44,8 +45,8 @@ bool SavePartitionsOption(const ParsedArgs& args, uint32_t operation, const Part
 // The rows of a partition-list file; nothing (after the message) when it cannot be read.
 std::optional<PartitionList> LoadPartitionsFile(const std::u16string& file);
 // Runs the lost-volume (`lost`) or formatted-volume search over the whole source with a progress
-// bar. False when the source cannot be searched.
-bool RunVolumeSearch(CDisk& disk, bool lost, FoundVolumeList& volumes, bool& stopped);
+// bar; `rows` gets the volumes found, published. False when the source cannot be searched.
+bool RunVolumeSearch(std::unique_ptr<CDisk>& disk, bool lost, PartitionList& rows, bool& stopped);
 // The closing line of a job that Ctrl-C ended; returns its exit code.
 int ReportStopped();
 
@@ -57,7 +58,7 @@ bool OpenCopySource(CDiskCopy& source, const std::u16string& selector,
 std::optional<std::filesystem::path> LogOption(const ParsedArgs& args);
 // Runs a prepared copy with a progress bar and Ctrl-C as the stop request, prints the counts and
 // the closing line; returns the exit code.
-int RunCopy(CDiskCopy& source, CDiskCopy& destination, ProgressRecord& record, bool forward,
+int RunCopy(CDiskCopy& source, CDiskCopy& destination, uint32_t operation, bool forward,
             const char* label);
 
 }  // namespace kavo::cli

@@ -1,6 +1,6 @@
 #include "cli/commands.h"
+#include "cli/job.h"
 #include "cli/output.h"
-#include "cli/progress_bar.h"
 #include "copy/copy_setup.h"
 #include "platform/text.h"
 
@@ -42,35 +42,34 @@ std::optional<std::filesystem::path> LogOption(const ParsedArgs& args) {
   return std::filesystem::path(*log);
 }
 
-int RunCopy(CDiskCopy& source, CDiskCopy& destination, ProgressRecord& record, bool forward,
+int RunCopy(CDiskCopy& source, CDiskCopy& destination, uint32_t operation, bool forward,
             const char* label) {
   StderrPrompter prompter;
   source.m_pDestination = &destination;
-  source.m_pProgress = &record;
   source.m_pPrompter = &prompter;
-  source.WriteLogHeader();
   Err(std::string(label) + " " + Utf8(source.m_sourceName) + " (" +
       std::to_string(source.m_nEndSector - source.m_nStartSector) + " sectors of " +
       std::to_string(source.m_nSectorSize) + " bytes) to " + Utf8(source.m_destinationName) + "\n");
-  bool completed = false;
-  {
-    ProgressBar bar(record, label, 1);
-    StopOnInterrupt stopper(record);
-    completed = forward ? source.CopyForward(bar) : source.CopyReverse(bar);
-    bar.Finish();
-  }
+  JobSpec spec;
+  spec.operation = operation;
+  spec.copySource = &source;
+  spec.forwardCopy = forward;
+  spec.label = label;
+  spec.unitBytes = 1;
+  std::unique_ptr<CDisk> noVolume;
+  const JobResult result = RunJob(noVolume, spec);
   Out(std::to_string(source.m_nSectorsCopied) + " Sector(s) copied.\n" +
       std::to_string(source.m_nBadSectors) + " Bad Sector(s) encountered.\n");
   if (source.m_nWriteFailures > 0) {
     Out(std::to_string(source.m_nWriteFailures) + " Write(s) failed.\n");
   }
   Out("Log: " + Utf8(source.m_logFile.u16string()) + "\n");
-  if (!completed) {
-    ErrorLine("Operation terminated.");
+  // A reverse clone ends with the same words as a forward one, without the full stop.
+  if (result.closingText != kCopyCompleted && result.closingText != kReverseCopyCompleted) {
+    ErrorLine(Utf8(result.closingText.empty() ? kCopyTerminated : result.closingText));
     return kExitFailed;
   }
-  // A reverse clone ends with the same words, without the full stop.
-  Out(forward ? "Operation completed successfully.\n" : "Operation completed successfully\n");
+  Out(Utf8(result.closingText) + "\n");
   return kExitOk;
 }
 
@@ -121,11 +120,7 @@ int ImageCommand(const ParsedArgs& args) {
   source.m_destinationName = path;
   if (const auto log = LogOption(args)) source.m_logFile = *log;
 
-  ProgressRecord record;
-  record.SetState(PS_RUNNING);
-  record.SetPosition(0);
-  record.SetEnd(source.m_nEndSector * source.m_nSectorSize);
-  return RunCopy(source, destination, record, true, "Imaging");
+  return RunCopy(source, destination, kOpDiskImaging, true, "Imaging");
 }
 
 }  // namespace kavo::cli

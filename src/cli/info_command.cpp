@@ -1,8 +1,8 @@
-#include "platform/text.h"
 #include "cli/commands.h"
 #include "cli/output.h"
 #include "cli/source.h"
 #include "operations/progress.h"
+#include "platform/text.h"
 
 namespace kavo::cli {
 

@@ -1,4 +1,5 @@
 #include "cli/commands.h"
+#include "cli/job.h"
 #include "cli/output.h"
 #include "cli/progress_bar.h"
 #include "cli/source.h"
@@ -19,18 +20,15 @@ std::optional<uint64_t> SectorOption(const ParsedArgs& args, const std::string& 
   return number;
 }
 
-NodePtr ListVolume(CDisk& disk, bool& stopped) {
-  ProgressRecord record;
-  record.SetState(PS_RUNNING);
-  ProgressBar bar(record, "Listing", 0);
-  NodePtr tree;
-  {
-    StopOnInterrupt stopper(record);
-    tree = ScanFileSystem(disk, &record, bar);
-  }
-  bar.Finish();
-  stopped = StopOnInterrupt::Interrupted();
-  return tree;
+NodePtr ListVolume(std::unique_ptr<CDisk>& disk, bool& stopped) {
+  // "Deleted Recovery" of a volume: one file-system read.
+  JobSpec spec;
+  spec.operation = kOpDeletedRecovery;
+  spec.kind = SourceKind::LogicalDrive;
+  spec.label = "Listing";
+  JobResult result = RunJob(disk, spec);
+  stopped = result.stopped;
+  return std::move(result.tree);
 }
 
 void PrintTree(const RecoveredNode* root, bool json) {
@@ -73,11 +71,11 @@ int ListCommand(const ParsedArgs& args) {
   bool bad = false;
   const auto start = SectorOption(args, "--start", bad);
   if (bad) return kExitUsage;
-  const std::unique_ptr<CDisk> disk = OpenSource(args.positional[0]);
+  std::unique_ptr<CDisk> disk = OpenSource(args.positional[0]);
   if (!disk) return kExitFailed;
-  if (!SelectVolume(*disk, start, args)) return kExitFailed;
+  if (!SelectVolume(disk, start, args)) return kExitFailed;
   bool stopped = false;
-  const NodePtr tree = ListVolume(*disk, stopped);
+  const NodePtr tree = ListVolume(disk, stopped);
   if (!tree) {
     ErrorLine("the volume could not be listed");
     return kExitFailed;

@@ -18,7 +18,9 @@ void RequestStopFromSignal() {
   if (ProgressRecord* record = g_stopTarget.load(std::memory_order_relaxed)) record->RequestStop();
 }
 
-std::string Clock(uint64_t seconds) { return ElapsedText(seconds); }
+std::string Clock(uint64_t seconds) {
+  return ElapsedText(seconds);
+}
 }  // namespace
 
 std::string HumanBytes(double bytes) {
@@ -40,7 +42,9 @@ ProgressBar::ProgressBar(ProgressRecord& record, std::string label, uint64_t uni
       m_enabled(platform::IsTerminal(platform::Stream::Err)),
       m_start(std::chrono::steady_clock::now()) {}
 
-ProgressBar::~ProgressBar() { Finish(); }
+ProgressBar::~ProgressBar() {
+  Finish();
+}
 
 intptr_t ProgressBar::Send(uint32_t message, uintptr_t wParam, intptr_t) {
   if (message == UM_SET_PERCENT) {
@@ -91,8 +95,12 @@ StopOnInterrupt::StopOnInterrupt(ProgressRecord& record) {
   platform::OnInterrupt(RequestStopFromSignal);
 }
 
-StopOnInterrupt::~StopOnInterrupt() { g_stopTarget.store(nullptr, std::memory_order_relaxed); }
+StopOnInterrupt::~StopOnInterrupt() {
+  g_stopTarget.store(nullptr, std::memory_order_relaxed);
+}
 
-bool StopOnInterrupt::Interrupted() { return g_interrupted.load(std::memory_order_relaxed); }
+bool StopOnInterrupt::Interrupted() {
+  return g_interrupted.load(std::memory_order_relaxed);
+}
 
 }  // namespace kavo::cli

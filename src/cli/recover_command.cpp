@@ -57,7 +57,7 @@ int RecoverCommand(const ParsedArgs& args) {
     return kExitUsage;
   }
 
-  const std::unique_ptr<CDisk> disk = OpenSource(args.positional[0]);
+  std::unique_ptr<CDisk> disk = OpenSource(args.positional[0]);
   if (!disk) return kExitFailed;
   // Every file written onto the storage being recovered may land on clusters that still hold
   // the lost data.
@@ -81,11 +81,11 @@ int RecoverCommand(const ParsedArgs& args) {
     }
     const uint64_t end =
         count ? std::min(disk->m_nTotalSectors, first + *count) : disk->m_nTotalSectors;
-    tree = CarveSource(*disk, *formats, first, end, stopped);
+    tree = CarveSource(disk, *formats, first, end, stopped);
     if (!tree) return kExitUsage;
   } else {
-    if (!SelectVolume(*disk, start, args)) return kExitFailed;
-    tree = ListVolume(*disk, stopped);
+    if (!SelectVolume(disk, start, args)) return kExitFailed;
+    tree = ListVolume(disk, stopped);
     if (!tree) {
       ErrorLine("the volume could not be listed");
       return kExitFailed;

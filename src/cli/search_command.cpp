@@ -1,26 +1,36 @@
 #include "cli/commands.h"
+#include "cli/job.h"
 #include "cli/output.h"
-#include "cli/progress_bar.h"
 #include "cli/source.h"
 #include "recovery/search/partition_scan.h"
 #include "recovery/search/volume_search.h"
 
 namespace kavo::cli {
 
-bool RunVolumeSearch(CDisk& disk, bool lost, FoundVolumeList& volumes, bool& stopped) {
-  ProgressRecord record;
-  record.SetState(PS_RUNNING);
-  ProgressBar bar(record, lost ? "Searching for lost volumes" : "Searching for earlier volumes",
-                  disk.m_nSectorSize);
-  uint32_t ran = 0;
-  {
-    StopOnInterrupt stopper(record);
-    ran = lost ? SearchLostVolumes(disk, 0, disk.m_nTotalSectors, &record, bar, volumes)
-               : SearchFormattedVolume(disk, &record, bar, volumes);
+bool RunVolumeSearch(std::unique_ptr<CDisk>& disk, bool lost, PartitionList& rows, bool& stopped) {
+  JobSpec spec;
+  if (lost) {
+    // "Partition Recovery": a drive is searched as a drive; anything else as an image file is
+    // by its long scan, over the whole source either way.
+    spec.operation = kOpPartitionRecovery;
+    if (disk->m_nSourceKind == SourceKind::PhysicalDrive) {
+      spec.kind = SourceKind::PhysicalDrive;
+    } else {
+      spec.kind = SourceKind::ImageFile;
+      spec.imageScanType = ImageScanType::LongScan;
+    }
+  } else {
+    // "Formatted Recovery": the source is searched as the volume that was formatted.
+    spec.operation = kOpFormattedRecovery;
+    spec.kind = SourceKind::LogicalDrive;
   }
-  bar.Finish();
-  stopped = StopOnInterrupt::Interrupted();
-  return ran != 0;
+  spec.label = lost ? "Searching for lost volumes" : "Searching for earlier volumes";
+  spec.unitBytes = disk->m_nSectorSize;
+  JobResult result = RunJob(disk, spec);
+  stopped = result.stopped;
+  rows = std::move(result.rows);
+  // A search that could not run ends without a page to go to.
+  return !result.navigation.empty();
 }
 
 int SearchCommand(const ParsedArgs& args) {
@@ -31,16 +41,14 @@ int SearchCommand(const ParsedArgs& args) {
         "--formatted [--json]");
     return kExitUsage;
   }
-  const std::unique_ptr<CDisk> disk = OpenSource(args.positional[0]);
+  std::unique_ptr<CDisk> disk = OpenSource(args.positional[0]);
   if (!disk) return kExitFailed;
-  FoundVolumeList volumes;
+  PartitionList rows;
   bool stopped = false;
-  if (!RunVolumeSearch(*disk, lost, volumes, stopped)) {
+  if (!RunVolumeSearch(disk, lost, rows, stopped)) {
     ErrorLine("the source cannot be searched");
     return kExitFailed;
   }
-  PartitionList rows;
-  PublishFoundVolumes(volumes, disk->m_nSourceKind, disk->GetName(), rows);
   if (rows.empty() && !args.Has("--json")) ErrorLine("no volumes found");
   PrintPartitionRows(rows, args.Has("--json"));
   if (!SavePartitionsOption(args, lost ? kOpPartitionRecovery : kOpFormattedRecovery, rows)) {

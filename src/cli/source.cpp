@@ -42,7 +42,9 @@ bool SelectVolume(CDisk& disk, std::optional<uint64_t> start) {
   return false;
 }
 
-bool SelectVolume(CDisk& disk, std::optional<uint64_t> start, const ParsedArgs& args) {
+bool SelectVolume(std::unique_ptr<CDisk>& source, std::optional<uint64_t> start,
+                  const ParsedArgs& args) {
+  CDisk& disk = *source;
   const auto partition = args.Value("--partition");
   const bool lost = args.Has("--lost");
   const bool formatted = args.Has("--formatted");
@@ -67,7 +69,6 @@ bool SelectVolume(CDisk& disk, std::optional<uint64_t> start, const ParsedArgs& 
         "--formatted");
     return false;
   }
-  FoundVolumeList volumes;
   PartitionList rows;
   if (load) {
     std::optional<PartitionList> loaded = LoadPartitionsFile(*load);
@@ -75,14 +76,15 @@ bool SelectVolume(CDisk& disk, std::optional<uint64_t> start, const ParsedArgs& 
     rows = std::move(*loaded);
   } else if (lost || formatted) {
     bool stopped = false;
-    if (!RunVolumeSearch(disk, lost, volumes, stopped) || stopped) {
+    if (!RunVolumeSearch(source, lost, rows, stopped) || stopped) {
       ErrorLine(stopped ? "the search was stopped" : "the source cannot be searched");
       return false;
     }
   } else {
+    FoundVolumeList volumes;
     ReadPartitionTables(disk, volumes);
+    PublishFoundVolumes(volumes, disk.m_nSourceKind, disk.GetName(), rows);
   }
-  PublishFoundVolumes(volumes, disk.m_nSourceKind, disk.GetName(), rows);
   for (const DriveListEntryPtr& row : rows) {
     if (LabelNumber(row->secondText) != *number) continue;
     if (SetUpSelectedVolume(disk, *row, kOpPartitionRecovery)) return true;

@@ -22,7 +22,8 @@ bool SelectVolume(CDisk& disk, std::optional<uint64_t> start);
 // SelectVolume, or with --partition N in `args` the volume of row N (the number in its label) of
 // the source's partition tables, or with --lost / --formatted of that search run again; a row
 // whose boot sector is gone is read with the geometry its record keeps. Prints why on failure.
-bool SelectVolume(CDisk& disk, std::optional<uint64_t> start, const ParsedArgs& args);
+bool SelectVolume(std::unique_ptr<CDisk>& source, std::optional<uint64_t> start,
+                  const ParsedArgs& args);
 
 // "Image file", "Physical drive", ... for the human output.
 const char* SourceKindName(SourceKind kind);

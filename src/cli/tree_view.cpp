@@ -22,8 +22,9 @@ void WalkTree(const RecoveredNode* root,
     }
     const RecoveredNode* current = node;
     node = current->nextSibling;
-    std::u16string path = folderPath.empty() ? std::u16string(NodeName(*current))
-                                             : folderPath + u"/" + std::u16string(NodeName(*current));
+    std::u16string path = folderPath.empty()
+                              ? std::u16string(NodeName(*current))
+                              : folderPath + u"/" + std::u16string(NodeName(*current));
     const bool descend = visit(*current, path);
     if (descend && current->firstChild) stack.emplace_back(current->firstChild, std::move(path));
   }
@@ -84,7 +85,9 @@ std::string NodeLine(const RecoveredNode& node, const std::u16string& path) {
 }
 
 namespace {
-char16_t Fold(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
+char16_t Fold(char16_t c) {
+  return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c;
+}
 
 // Matches a class starting after '[' at pattern[i]; sets `next` past the ']'.
 bool MatchClass(std::u16string_view p, size_t i, char16_t c, size_t& next, bool& valid) {
@@ -195,7 +198,8 @@ void ApplySelection(RecoveredNode* root, const Selection& selection) {
     const std::u16string path = frame.folderPath.empty()
                                     ? std::u16string(NodeName(*current))
                                     : frame.folderPath + u"/" + std::u16string(NodeName(*current));
-    const bool forced = frame.forced || (!selection.globs.empty() && selection.MatchesPath(*current, path));
+    const bool forced =
+        frame.forced || (!selection.globs.empty() && selection.MatchesPath(*current, path));
     order.push_back(current);
     if (current->flags & NF_FOLDER) {
       // Marked for now when it stands for itself (unfiltered, or selected whole and empty).

@@ -11,9 +11,9 @@ inline constexpr uint32_t kWmUser = 0x0400;
 inline constexpr uint32_t kWmApp = 0x8000;
 
 // Progress of long routines, to the scan page.
-inline constexpr uint32_t UM_PROGRESS = kWmApp + 2;        // 32770; the page reads position/end
-inline constexpr uint32_t UM_SET_PERCENT = kWmUser + 122;  // 1146; wParam = percentage
-inline constexpr uint32_t UM_STOP_REQUEST = kWmUser + 115; // 1139; the scan page's Cancel
+inline constexpr uint32_t UM_PROGRESS = kWmApp + 2;         // 32770; the page reads position/end
+inline constexpr uint32_t UM_SET_PERCENT = kWmUser + 122;   // 1146; wParam = percentage
+inline constexpr uint32_t UM_STOP_REQUEST = kWmUser + 115;  // 1139; the scan page's Cancel
 
 // Router messages to the main page holder.
 inline constexpr uint32_t UM_CLOSE_APP = kWmUser + 100;           // 1124

@@ -11,8 +11,8 @@ namespace kavo {
 
 // Values of ProgressRecord::state.
 enum ProgressState : uint32_t {
-  PS_IDLE = 0,            // no job, or the job ended
-  PS_STOPPED = 1,         // a routine honoured a stop request
+  PS_IDLE = 0,     // no job, or the job ended
+  PS_STOPPED = 1,  // a routine honoured a stop request
   PS_RUNNING = 3,
   PS_STOP_REQUESTED = 4,
 };

@@ -6,15 +6,11 @@
 #include <string>
 
 #include "disk/disk.h"
+#include "operations/operation_codes.h"
 #include "partition/drive_list_entry.h"
 #include "partition/partition_record.h"
 
 namespace kavo {
-
-// Operation codes that change how a row is opened.
-inline constexpr uint32_t kOpPartitionRecovery = 1;
-inline constexpr uint32_t kOpFormattedRecovery = 2;
-inline constexpr uint32_t kOpDeletedRecovery = 3;
 
 // Reads the MBR/EBR, GPT or LDM tables of `source` and appends one record per volume found, in
 // table order: MBR type 0x07 holds NTFS or exFAT, 0x0B/0x0C FAT32 (or FAT16), 0x04/0x06/0x0E

@@ -1,0 +1,178 @@
+#include "operations/worker.h"
+
+#include "operations/messages.h"
+#include "recovery/filesystem.h"
+#include "recovery/search/volume_search.h"
+#include "scanners/catalogue.h"
+#include "scanners/raw_scan.h"
+
+namespace kavo {
+
+namespace {
+
+class Worker {
+ public:
+  explicit Worker(OperationContext& c)
+      : m_c(c),
+        m_s(c.session),
+        m_progressWindow(c.progressWindow ? *c.progressWindow : m_nullWindow),
+        m_kind(m_s.currentSource ? m_s.currentSource->m_nSourceKind : SourceKind::None) {}
+
+  void Run() {
+    if (!OperationStage()) return;
+    SourceKindStage();
+  }
+
+ private:
+  // True when the source-kind stage follows.
+  bool OperationStage() {
+    const uint32_t op = m_c.operation;
+    if (op == kOpDeletedRecovery) {
+      DeletedFileScan();
+      SetIdle();
+      Navigate(UM_SHOW_RESULTS);
+      return true;
+    }
+    if (op == kOpDiskImaging || op == kOpDiskCloning) {
+      Copy();
+      return false;
+    }
+    if (op == kOpPartitionRecovery && m_kind == SourceKind::PhysicalDrive) {
+      if (!m_s.currentSource ||
+          SearchLostVolumes(*m_s.currentSource, 0, m_s.currentSource->m_nTotalSectors, Record(),
+                            m_progressWindow, m_s.foundVolumes) == 0) {
+        return false;
+      }
+      SetIdle();
+      Publish();
+      Navigate(UM_PARTITION_RECOVERY);
+      return false;
+    }
+    if (op == kOpFormattedRecovery && m_kind == SourceKind::LogicalDrive) {
+      if (!m_s.currentSource || SearchFormattedVolume(*m_s.currentSource, Record(),
+                                                      m_progressWindow, m_s.foundVolumes) == 0) {
+        return false;
+      }
+      SetIdle();
+      Publish();
+      Navigate(UM_FORMATTED_RECOVERY);
+      return false;
+    }
+    return true;
+  }
+
+  void SourceKindStage() {
+    CDisk* source = m_s.currentSource.get();
+    if (m_kind == SourceKind::Partition) {
+      DeletedFileScan();
+      SetIdle();
+      if (m_c.advancedSearch == 0) {
+        Navigate(UM_SHOW_RESULTS);
+        return;
+      }
+      if (!m_s.treeRoot) m_s.treeRoot = NewRoot();
+      RecoveredNode* fileType = AttachFileType(m_s.treeRoot.get());
+      source->SeekToStart();
+      SignatureScan(fileType);
+      return;
+    }
+    if (m_kind != SourceKind::ImageFile) return;
+    if (m_c.imageScanType == ImageScanType::LongScan) {
+      SearchLostVolumes(*source, source->m_nStartSector, source->m_nTotalSectors, Record(),
+                        m_progressWindow, m_s.foundVolumes);
+      Publish();
+      switch (m_c.operation) {
+        case kOpFormattedRecovery: Navigate(UM_FORMATTED_RECOVERY); break;
+        case kOpPartitionRecovery: Navigate(UM_PARTITION_RECOVERY); break;
+        case kOpDeletedRecovery: Navigate(UM_DELETED_RECOVERY); break;
+        default: break;
+      }
+      return;
+    }
+    if (m_c.imageScanType == ImageScanType::RawScan && m_c.advancedSearch != 0) {
+      // The raw scan of an image shows its finds alone: a fresh "Root" whose first child is
+      // "FileType" (an earlier tree below the old root would otherwise be cut off and lost).
+      m_s.treeRoot = NewRoot();
+      RecoveredNode* fileType = AttachFileType(m_s.treeRoot.get());
+      source->SeekToStart();
+      SignatureScan(fileType);
+    }
+  }
+
+  void DeletedFileScan() {
+    if (!m_s.currentSource) return;
+    // A volume that cannot be read leaves no tree; the results page shows it empty.
+    m_s.treeRoot = ScanFileSystem(*m_s.currentSource, Record(), m_progressWindow);
+  }
+
+  void SignatureScan(RecoveredNode* fileType) {
+    CDisk& source = *m_s.currentSource;
+    // A registry made for this scan and bound to this source: no scanner keeps reading a source
+    // that is no longer current.
+    ScannerRegistry registry = BuildRegistry(m_c.signatureFormats, source);
+    const uint64_t end =
+        m_c.signatureEndSector != 0 ? m_c.signatureEndSector : source.m_nTotalSectors;
+    RawScan(source, m_c.signatureFirstSector, end, registry, fileType, Record(), m_progressWindow);
+    SetIdle();
+    m_c.advancedSearch = 0;
+    Navigate(UM_SHOW_RESULTS);
+  }
+
+  void Copy() {
+    CDiskCopy* engine = m_c.copySource;
+    if (engine == nullptr) return;
+    engine->WriteLogHeader();
+    if (m_c.forwardCopy == 1) {
+      const bool completed = engine->CopyForward(m_progressWindow);
+      Tell(completed ? kCopyCompleted : kCopyTerminated);
+      SetIdle();
+      if (m_c.openLog) m_c.openLog(engine->m_logFile);
+      // The record of a forward copy ends with the job; the engine no longer points at it.
+      if (engine->m_pProgress == m_s.progressRecord.get()) engine->m_pProgress = nullptr;
+      m_s.progressRecord.reset();
+      Navigate(UM_GO_HOME);
+      return;
+    }
+    const bool completed = engine->CopyReverse(m_progressWindow);
+    Tell(completed ? kReverseCopyCompleted : kCopyTerminated);
+    SetIdle();
+    Navigate(UM_GO_HOME);
+  }
+
+  void Publish() {
+    const CDisk* source = m_s.currentSource.get();
+    PublishFoundVolumes(m_s.foundVolumes, source ? source->m_nSourceKind : SourceKind::None,
+                        source ? source->GetName() : std::u16string(), m_s.foundPartitions);
+  }
+
+  ProgressRecord* Record() { return m_s.progressRecord.get(); }
+
+  void SetIdle() {
+    if (ProgressRecord* r = Record()) r->SetState(PS_IDLE);
+  }
+
+  void Navigate(uint32_t message) {
+    if (m_c.mainWindow) m_c.mainWindow->Send(message, 0, 0);
+  }
+
+  void Tell(const char16_t* text) {
+    if (m_c.prompter) {
+      m_c.prompter->Ask(text, u"Kavo", PromptIcon::Information, PromptButtons::Ok);
+    }
+  }
+
+  OperationContext& m_c;
+  Session& m_s;
+  NullSink m_nullWindow;
+  MessageSink& m_progressWindow;
+  const SourceKind m_kind;
+};
+
+}  // namespace
+
+uint32_t OperationThreadProc(OperationContext& context) {
+  Worker(context).Run();
+  return 0;
+}
+
+}  // namespace kavo

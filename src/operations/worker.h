@@ -1,0 +1,58 @@
+// The operation worker: every long job of the program (the volume searches, the deleted-file scan
+// of a volume, the signature scan, the sector copies) runs through OperationThreadProc, which
+// picks the job from the operation and the kind of the selected source, reports progress to the
+// progress window and ends with one navigation message to the main window.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "copy/disk_copy.h"
+#include "operations/message_sink.h"
+#include "operations/operation_codes.h"
+#include "operations/prompter.h"
+#include "operations/session.h"
+
+namespace kavo {
+
+struct OperationContext {
+  explicit OperationContext(Session& s) : session(s) {}
+
+  // Read once when the worker starts.
+  uint32_t operation = 0;       // kOp... code
+  uint32_t advancedSearch = 0;  // 1: a signature scan follows (cleared after it)
+  uint32_t forwardCopy = 1;     // 0 for a reverse clone
+  ImageScanType imageScanType = ImageScanType::LongScan;
+
+  // currentSource (whose m_nSourceKind is the kind of the selected row), progressRecord, the
+  // result tree and the found volumes.
+  Session& session;
+
+  // Copy jobs: the source engine, set up with its destination and its progress record.
+  CDiskCopy* copySource = nullptr;
+
+  // The signature scan: the catalogue item texts to look for, and the sectors [first, end) of
+  // the source (end 0: to the end of the source).
+  std::vector<std::u16string> signatureFormats;
+  uint64_t signatureFirstSector = 0;
+  uint64_t signatureEndSector = 0;
+
+  MessageSink* mainWindow = nullptr;      // navigation messages; null: not sent
+  MessageSink* progressWindow = nullptr;  // progress messages; null: dropped
+  Prompter* prompter = nullptr;           // the result of a copy job; null: not shown
+  // Opens the copy log for the user once a forward copy has ended; null: not opened.
+  std::function<void(const std::filesystem::path&)> openLog;
+};
+
+// Runs the job the context describes. Always returns 0.
+uint32_t OperationThreadProc(OperationContext& context);
+
+// The texts a copy job ends with.
+inline constexpr char16_t kCopyCompleted[] = u"Operation completed successfully.";
+inline constexpr char16_t kReverseCopyCompleted[] = u"Operation completed successfully";
+inline constexpr char16_t kCopyTerminated[] = u"Operation terminated.";
+
+}  // namespace kavo

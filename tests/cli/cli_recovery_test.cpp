@@ -219,6 +219,29 @@ TEST_F(CliOnImages, RecoversFromASavedScanWithoutScanningAgain) {
 }
 
 #ifndef _WIN32
+TEST_F(CliOnImages, AReadOnlyDestinationIsAFailureNeverASuccess) {
+  test::ScratchDir dir;
+  fs::create_directories(dir / "ro");
+  if (test::RunShell("mount -t tmpfs -o ro,size=1m tmpfs " + test::Quoted(dir / "ro") +
+                     " 2>/dev/null") != 0) {
+    GTEST_SKIP() << "a read-only file system cannot be mounted here (needs root)";
+  }
+  struct Unmount {
+    fs::path at;
+    ~Unmount() { test::RunShell("umount " + test::Quoted(at) + " 2>/dev/null"); }
+  } unmount{dir / "ro"};
+
+  const auto r = Cli({"recover", Fixture("ntfs.img"), "--out", (dir / "ro").string()});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("Error: "), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find(" 0 bytes written, 1 errors"), std::string::npos) << r.out;
+  const auto below = Cli({"recover", Fixture("ntfs.img"), "--out", (dir / "ro" / "x").string()});
+  EXPECT_EQ(below.exitCode, 1);
+  EXPECT_NE(below.err.find("cannot create the output folder"), std::string::npos) << below.err;
+}
+#endif
+
+#ifndef _WIN32
 // Files written onto the volume being recovered could land on the clusters of the lost ones.
 TEST(CliSameDevice, RefusesAnOutputFolderOnTheVolumeBeingRecovered) {
   if (!test::HaveTool("mkntfs") || !test::HaveTool("ntfs-3g")) {

@@ -18,8 +18,9 @@ const char* RowFileSystem(const PartitionRecord* record) {
   return FileSystemName(record->fileSystem);
 }
 
+// `text` filled with spaces to `width`; a longer text keeps two spaces before the next column.
 std::string Pad(std::string text, size_t width) {
-  if (text.size() < width) text.append(width - text.size(), ' ');
+  text.append(text.size() + 2 <= width ? width - text.size() : 2, ' ');
   return text;
 }
 

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "fat_memory_device.h"
 #include "recovery/fat/fat_reader.h"
 #include "recovery/volume.h"
+#include "support/memory_device.h"
 
 namespace {
 
@@ -25,9 +25,9 @@ class CountingOutput final : public kavo::FileOutput {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kavo;
   if (size < 512 || size > (4u << 20)) return 0;
-  CDisk disk(fuzz::MemoryOpener(data, size));
-  disk.m_nSourceKind = SourceKind::ImageFile;
-  if (!disk.Open(u"fuzz.img") || !DetectVolume(disk)) return 0;
+  const auto source = test::OpenBytes(data, size, 0, u"fuzz.img");
+  if (source == nullptr || !DetectVolume(*source)) return 0;
+  CDisk& disk = *source;
   if (disk.m_nFileSystem == FS_NTFS) return 0;
   const uint32_t root = disk.m_nFileSystem == FS_FAT16   ? 1
                         : disk.m_nFileSystem == FS_FAT32 ? 2

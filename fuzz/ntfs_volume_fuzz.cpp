@@ -4,11 +4,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "ntfs_memory_device.h"
 #include "operations/message_sink.h"
 #include "recovery/ntfs/ntfs_reader.h"
 #include "recovery/tree.h"
 #include "recovery/volume.h"
+#include "support/memory_device.h"
 
 namespace {
 
@@ -27,7 +27,7 @@ class CappedOutput final : public kavo::FileOutput {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  auto disk = kavo::fuzz::OpenMemory(data, size, 2u << 20);
+  auto disk = kavo::test::OpenBytes(data, size, 2u << 20, u"fuzz.img");
   if (disk == nullptr || !kavo::DetectVolume(*disk) || disk->m_nFileSystem != kavo::FS_NTFS) {
     return 0;
   }

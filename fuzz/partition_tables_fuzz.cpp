@@ -5,12 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "ntfs_memory_device.h"
 #include "partition/drive_list_entry.h"
 #include "recovery/search/partition_scan.h"
+#include "support/memory_device.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  auto disk = kavo::fuzz::OpenMemory(data, size, 4u << 20);
+  auto disk = kavo::test::OpenBytes(data, size, 4u << 20, u"fuzz.img");
   if (disk == nullptr) return 0;
   kavo::FoundVolumeList volumes;
   kavo::ReadPartitionTables(*disk, volumes);

@@ -178,14 +178,16 @@ std::string CDiskCopy::OpenFailureText() const {
   return m_openFailure;
 }
 
+bool CDiskCopy::SeekToSector(platform::RawDevice* device, uint64_t sector) const {
+  uint64_t offset = 0;
+  return device && Multiply(sector, m_nSectorSize, &offset) &&
+         offset <= static_cast<uint64_t>(INT64_MAX) &&
+         device->Seek(static_cast<int64_t>(offset), platform::SeekOrigin::Begin, nullptr);
+}
+
 bool CDiskCopy::ReadSectors(platform::RawDevice* device, uint64_t sector, void* buffer,
                             uint32_t bytes) {
-  uint64_t offset = 0;
-  if (!device || !Multiply(sector, m_nSectorSize, &offset) ||
-      offset > static_cast<uint64_t>(INT64_MAX) ||
-      !device->Seek(static_cast<int64_t>(offset), platform::SeekOrigin::Begin, nullptr)) {
-    return false;
-  }
+  if (!SeekToSector(device, sector)) return false;
   // A short read inside the range means the device could not give those bytes: it is treated as
   // a failed read, so the sectors are salvaged one by one instead of copied as zeros unnoticed.
   uint32_t got = 0;
@@ -194,12 +196,7 @@ bool CDiskCopy::ReadSectors(platform::RawDevice* device, uint64_t sector, void* 
 
 bool CDiskCopy::WriteSectors(platform::RawDevice* device, const void* buffer, uint32_t bytes,
                              uint64_t sector) {
-  uint64_t offset = 0;
-  if (!device || !Multiply(sector, m_nSectorSize, &offset) ||
-      offset > static_cast<uint64_t>(INT64_MAX) ||
-      !device->Seek(static_cast<int64_t>(offset), platform::SeekOrigin::Begin, nullptr)) {
-    return false;
-  }
+  if (!SeekToSector(device, sector)) return false;
   uint32_t put = 0;
   return device->Write(buffer, bytes, &put) && put == bytes;
 }

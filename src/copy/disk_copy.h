@@ -127,6 +127,9 @@ class CDiskCopy {
  private:
   enum class Outcome { Done, Stopped, WriteFailed };
 
+  // Positions `device` at `sector` of this engine's sector size; false when that offset cannot
+  // be reached.
+  bool SeekToSector(platform::RawDevice* device, uint64_t sector) const;
   bool PrepareDestination(CopyDirection direction);
   Outcome CopyRange(uint64_t sector, uint64_t count, CopyDirection direction);
   Outcome SalvageChunk(uint64_t first, uint64_t count, CopyDirection direction);

@@ -4,13 +4,13 @@
 #include <cstring>
 #include <memory>
 
+#include "support/memory_device.h"
+
 namespace kavo::test {
 
 namespace {
 
-constexpr platform::ErrorCode kIoError = 5;
-
-class FaultDevice final : public platform::RawDevice {
+class FaultDevice final : public DeviceBase {
  public:
   explicit FaultDevice(FaultDeviceState& state) : m_state(state) {}
 
@@ -27,9 +27,7 @@ class FaultDevice final : public platform::RawDevice {
       if (count == 1 && left != FaultDeviceState::kAlways) --left;
       return Fail();
     }
-    const uint64_t length = m_state.sectors * size;
-    const uint32_t n = static_cast<uint32_t>(
-        std::min<uint64_t>(bytes, m_position < length ? length - m_position : 0));
+    const uint32_t n = Available(bytes);
     auto* out = static_cast<uint8_t*>(buffer);
     if (m_state.stored) {
       std::memcpy(out, m_state.bytes.data() + m_position, n);
@@ -63,24 +61,6 @@ class FaultDevice final : public platform::RawDevice {
     return true;
   }
 
-  bool Seek(int64_t distance, platform::SeekOrigin origin, uint64_t* newPosition) override {
-    const int64_t base = origin == platform::SeekOrigin::Begin ? 0
-                         : origin == platform::SeekOrigin::Current
-                             ? static_cast<int64_t>(m_position)
-                             : static_cast<int64_t>(m_state.sectors * m_state.sectorSize);
-    if (base + distance < 0) return Fail();
-    m_position = static_cast<uint64_t>(base + distance);
-    if (newPosition) *newPosition = m_position;
-    return true;
-  }
-
-  bool GetLength(platform::DeviceType, uint64_t* length) override {
-    *length = m_state.sectors * m_state.sectorSize;
-    return true;
-  }
-
-  platform::ErrorCode LastError() const override { return m_error; }
-
   bool Flush() override {
     ++m_state.flushes;
     return !m_state.failFlush || Fail();
@@ -92,15 +72,11 @@ class FaultDevice final : public platform::RawDevice {
     return it == m_state.controlResults.end() || it->second || Fail();
   }
 
- private:
-  bool Fail() {
-    m_error = kIoError;
-    return false;
-  }
+ protected:
+  uint64_t Length() const override { return m_state.sectors * m_state.sectorSize; }
 
+ private:
   FaultDeviceState& m_state;
-  uint64_t m_position = 0;
-  platform::ErrorCode m_error = 0;
 };
 
 }  // namespace

@@ -1,15 +1,12 @@
 #include "disk/fake_device.h"
 
-#include <cerrno>
-#include <cstring>
+#include "support/memory_device.h"
 
 namespace kavo::test {
 
 namespace {
 
-constexpr platform::ErrorCode kIoError = 5;
-
-class FakeDevice final : public platform::RawDevice {
+class FakeDevice final : public DeviceBase {
  public:
   explicit FakeDevice(FakeDeviceState& state) : m_state(state) {}
 
@@ -17,11 +14,9 @@ class FakeDevice final : public platform::RawDevice {
     *got = 0;
     if ((m_state.blockSize > 1 && bytes % m_state.blockSize != 0) ||
         (m_state.failRead && m_state.failRead(m_position, bytes))) {
-      m_error = kIoError;
-      return false;
+      return Fail();
     }
-    const uint64_t available = m_position < m_state.length ? m_state.length - m_position : 0;
-    const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(bytes, available));
+    const uint32_t n = Available(bytes);
     auto* out = static_cast<uint8_t*>(buffer);
     for (uint32_t i = 0; i < n; ++i) {
       const uint64_t at = m_position + i;
@@ -33,40 +28,16 @@ class FakeDevice final : public platform::RawDevice {
     return true;
   }
 
-  bool Write(const void*, uint32_t, uint32_t* put) override {
-    *put = 0;
-    m_error = kIoError;
-    return false;
+  bool GetLength(platform::DeviceType type, uint64_t* length) override {
+    if (m_state.failLength) return Fail();
+    return DeviceBase::GetLength(type, length);
   }
 
-  bool Seek(int64_t distance, platform::SeekOrigin origin, uint64_t* newPosition) override {
-    int64_t base = origin == platform::SeekOrigin::Begin     ? 0
-                   : origin == platform::SeekOrigin::Current ? static_cast<int64_t>(m_position)
-                                                             : static_cast<int64_t>(m_state.length);
-    if (base + distance < 0) {
-      m_error = kIoError;
-      return false;
-    }
-    m_position = static_cast<uint64_t>(base + distance);
-    if (newPosition) *newPosition = m_position;
-    return true;
-  }
-
-  bool GetLength(platform::DeviceType, uint64_t* length) override {
-    if (m_state.failLength) {
-      m_error = kIoError;
-      return false;
-    }
-    *length = m_state.length;
-    return true;
-  }
-
-  platform::ErrorCode LastError() const override { return m_error; }
+ protected:
+  uint64_t Length() const override { return m_state.length; }
 
  private:
   FakeDeviceState& m_state;
-  uint64_t m_position = 0;
-  platform::ErrorCode m_error = 0;
 };
 
 }  // namespace

@@ -2,14 +2,13 @@
 // image-file CDisk. Sectors never written read as zeros.
 #pragma once
 
-#include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <vector>
 
 #include "disk/disk.h"
 #include "platform/bytes.h"
+#include "support/memory_device.h"
 
 namespace kavo::test {
 
@@ -30,51 +29,10 @@ class MemoryDisk {
     Sector(table)[511] = 0xAA;
   }
 
-  std::unique_ptr<CDisk> Open() {
-    auto bytes = m_bytes;
-    auto disk = std::make_unique<CDisk>([bytes](const std::u16string&, platform::OpenMode) {
-      platform::OpenResult result;
-      result.device = std::make_unique<Device>(bytes);
-      return result;
-    });
-    disk->m_nSourceKind = SourceKind::ImageFile;
-    disk->Open(u"memory.img");
-    return disk;
-  }
+  // The disk as an image source, which sees sectors written later too.
+  std::unique_ptr<CDisk> Open() { return OpenBytes(m_bytes); }
 
  private:
-  class Device final : public platform::RawDevice {
-   public:
-    explicit Device(std::shared_ptr<std::vector<uint8_t>> bytes) : m_bytes(std::move(bytes)) {}
-    bool Read(void* buffer, uint32_t bytes, uint32_t* got) override {
-      const uint64_t size = m_bytes->size();
-      const uint64_t n = m_pos >= size ? 0 : std::min<uint64_t>(bytes, size - m_pos);
-      if (n != 0) std::memcpy(buffer, m_bytes->data() + m_pos, n);
-      m_pos += n;
-      *got = static_cast<uint32_t>(n);
-      return true;
-    }
-    bool Write(const void*, uint32_t, uint32_t*) override { return false; }
-    bool Seek(int64_t distance, platform::SeekOrigin origin, uint64_t* position) override {
-      int64_t base = 0;
-      if (origin == platform::SeekOrigin::Current) base = static_cast<int64_t>(m_pos);
-      if (origin == platform::SeekOrigin::End) base = static_cast<int64_t>(m_bytes->size());
-      if (base + distance < 0) return false;
-      m_pos = static_cast<uint64_t>(base + distance);
-      if (position != nullptr) *position = m_pos;
-      return true;
-    }
-    bool GetLength(platform::DeviceType, uint64_t* length) override {
-      *length = m_bytes->size();
-      return true;
-    }
-    platform::ErrorCode LastError() const override { return 0; }
-
-   private:
-    std::shared_ptr<std::vector<uint8_t>> m_bytes;
-    uint64_t m_pos = 0;
-  };
-
   std::shared_ptr<std::vector<uint8_t>> m_bytes;
 };
 

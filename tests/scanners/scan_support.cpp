@@ -5,28 +5,26 @@
 #include <random>
 
 #include "operations/messages.h"
+#include "support/memory_device.h"
 
 namespace kavo::test {
 
 namespace {
 
-constexpr platform::ErrorCode kIoError = 5;
-
-class MemoryDevice final : public platform::RawDevice {
+// Reads the pieces over zeros, in whole sectors only.
+class SparseDevice final : public DeviceBase {
  public:
-  explicit MemoryDevice(MemorySource& source) : m_source(source) {}
+  explicit SparseDevice(MemorySource& source) : m_source(source) {}
 
   bool Read(void* buffer, uint32_t bytes, uint32_t* got) override {
     *got = 0;
     if (bytes % m_source.sectorSize != 0 ||
         (m_source.failRead && m_source.failRead(m_position, bytes))) {
-      m_error = kIoError;
-      return false;
+      return Fail();
     }
     ++m_source.reads;
     if (m_position + bytes > m_source.length) ++m_source.readsPastEnd;
-    const uint64_t available = m_position < m_source.length ? m_source.length - m_position : 0;
-    const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(bytes, available));
+    const uint32_t n = Available(bytes);
     auto* out = static_cast<uint8_t*>(buffer);
     std::memset(out, 0, n);
     const uint64_t end = m_position + n;
@@ -46,61 +44,21 @@ class MemoryDevice final : public platform::RawDevice {
     return true;
   }
 
-  bool Write(const void*, uint32_t, uint32_t* put) override {
-    *put = 0;
-    m_error = kIoError;
-    return false;
-  }
-
-  bool Seek(int64_t distance, platform::SeekOrigin origin, uint64_t* newPosition) override {
-    const int64_t base = origin == platform::SeekOrigin::Begin ? 0
-                         : origin == platform::SeekOrigin::Current
-                             ? static_cast<int64_t>(m_position)
-                             : static_cast<int64_t>(m_source.length);
-    if (base + distance < 0) {
-      m_error = kIoError;
-      return false;
-    }
-    m_position = static_cast<uint64_t>(base + distance);
-    if (newPosition) *newPosition = m_position;
-    return true;
-  }
-
-  bool GetLength(platform::DeviceType, uint64_t* length) override {
-    *length = m_source.length;
-    return true;
-  }
-
-  platform::ErrorCode LastError() const override { return m_error; }
+ protected:
+  uint64_t Length() const override { return m_source.length; }
 
  private:
   MemorySource& m_source;
-  uint64_t m_position = 0;
-  platform::ErrorCode m_error = 0;
 };
 
 }  // namespace
 
 std::unique_ptr<CDisk> OpenMemory(MemorySource& source) {
-  auto disk = std::make_unique<CDisk>([&source](const std::u16string&, platform::OpenMode) {
-    return platform::OpenResult{std::make_unique<MemoryDevice>(source), 0};
-  });
-  disk->m_nSourceKind = SourceKind::ImageFile;
-  if (!disk->Open(u"memory.img")) return nullptr;
+  auto disk = OpenAsImage([&source] { return std::make_unique<SparseDevice>(source); });
+  if (disk == nullptr) return nullptr;
   source.reads = 0;
   source.readsPastEnd = 0;
   return disk;
-}
-
-intptr_t RecordingSink::Send(uint32_t message, uintptr_t wParam, intptr_t lParam) {
-  messages.push_back({message, wParam, lParam});
-  if (message == UM_PROGRESS && onProgress) onProgress(Count(UM_PROGRESS));
-  return 0;
-}
-
-size_t RecordingSink::Count(uint32_t message) const {
-  return static_cast<size_t>(std::count_if(messages.begin(), messages.end(),
-                                           [&](const Message& m) { return m.message == message; }));
 }
 
 std::vector<Found> FoundFiles(const RecoveredNode* fileType) {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "disk/disk.h"
-#include "operations/message_sink.h"
 #include "recovery/tree.h"
+#include "support/recording_sink.h"
 
 namespace kavo::test {
 
@@ -33,21 +33,6 @@ struct MemorySource {
 
 // Opens `source` (which must outlive the disk) as an image file.
 std::unique_ptr<CDisk> OpenMemory(MemorySource& source);
-
-// Records every message sent to it; can run an action on a given UM_PROGRESS.
-class RecordingSink final : public MessageSink {
- public:
-  intptr_t Send(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
-  size_t Count(uint32_t message) const;
-
-  struct Message {
-    uint32_t message;
-    uintptr_t wParam;
-    intptr_t lParam;
-  };
-  std::vector<Message> messages;
-  std::function<void(size_t progressCount)> onProgress;
-};
 
 // A found file as the tree holds it.
 struct Found {

@@ -5,12 +5,16 @@
 #include "operations/messages.h"
 #include "recovery/fat/fat_folder.h"
 #include "recovery/fat/fat_reader.h"
+#include "support/recording_sink.h"
+#include "support/scan_entries.h"
 #include "support/test_paths.h"
 #include "volume_builder.h"
 
 namespace kavo {
 namespace {
 
+using test::Child;
+using test::RecordingSink;
 using test::VolumeBuilder;
 
 struct SetSpec {
@@ -49,22 +53,6 @@ size_t WriteSet(uint8_t* at, const SetSpec& s) {
     }
   }
   return 32 * (2 + names);
-}
-
-class RecordingSink final : public MessageSink {
- public:
-  intptr_t Send(uint32_t message, uintptr_t wParam, intptr_t) override {
-    messages.emplace_back(message, wParam);
-    return 0;
-  }
-  std::vector<std::pair<uint32_t, uintptr_t>> messages;
-};
-
-ScanEntry* Child(const ScanEntry* folder, std::u16string_view name) {
-  for (ScanEntry* c = folder->firstChild; c != nullptr; c = c->nextSibling) {
-    if (c->name == name) return c;
-  }
-  return nullptr;
 }
 
 VolumeParams ExfatParams() {
@@ -164,8 +152,10 @@ TEST(ParseExfatFolder, PercentIsCappedAndStopEnds) {
   ScanEntryPtr root = NewScanData(5);
   EXPECT_EQ(ParseExfatFolder(folder, ExfatParams(), *root, progress), FolderParse::More);
   ASSERT_EQ(sink.messages.size(), 2u) << "sent when the largest cluster moves the percentage";
-  EXPECT_EQ(sink.messages[0], std::make_pair(UM_SET_PERCENT, uintptr_t{10}));
-  EXPECT_EQ(sink.messages[1], std::make_pair(UM_SET_PERCENT, uintptr_t{90}));
+  EXPECT_EQ(sink.messages[0].message, UM_SET_PERCENT);
+  EXPECT_EQ(sink.messages[0].wParam, 10u);
+  EXPECT_EQ(sink.messages[1].message, UM_SET_PERCENT);
+  EXPECT_EQ(sink.messages[1].wParam, 90u);
 
   record.RequestStop();
   ScanEntryPtr stopped = NewScanData(5);

@@ -5,25 +5,20 @@
 #include "operations/messages.h"
 #include "recovery/fat/fat_folder.h"
 #include "recovery/fat/fat_reader.h"
+#include "support/recording_sink.h"
+#include "support/scan_entries.h"
 #include "support/test_paths.h"
 #include "volume_builder.h"
 
 namespace kavo {
 namespace {
 
+using test::Child;
 using test::DotEntries;
 using test::LongNameEntries;
+using test::RecordingSink;
 using test::ShortEntry;
 using test::VolumeBuilder;
-
-class RecordingSink final : public MessageSink {
- public:
-  intptr_t Send(uint32_t message, uintptr_t wParam, intptr_t) override {
-    messages.emplace_back(message, wParam);
-    return 0;
-  }
-  std::vector<std::pair<uint32_t, uintptr_t>> messages;
-};
 
 ScanEntryPtr List(CDisk& disk, ProgressRecord* progress = nullptr, MessageSink* sink = nullptr) {
   NullSink none;
@@ -31,13 +26,6 @@ ScanEntryPtr List(CDisk& disk, ProgressRecord* progress = nullptr, MessageSink* 
   ScanEntryPtr data = NewScanData(root);
   FatReader(disk).List(data.get(), progress, sink != nullptr ? *sink : none);
   return data;
-}
-
-ScanEntry* Child(const ScanEntry* folder, std::u16string_view name) {
-  for (ScanEntry* c = folder->firstChild; c != nullptr; c = c->nextSibling) {
-    if (c->name == name) return c;
-  }
-  return nullptr;
 }
 
 size_t CountChildren(const ScanEntry* folder) {
@@ -332,7 +320,7 @@ TEST(FatReader, StopRequestAndProgressMessages) {
   ScanEntryPtr data = NewScanData(2);
   EXPECT_EQ(FatReader(disk).List(data.get(), &progress, sink), PS_RUNNING);
   EXPECT_EQ(sink.messages.size(), 3u) << "one UM_PROGRESS per entry of the root, Lost+Found too";
-  EXPECT_EQ(sink.messages[0].first, UM_PROGRESS);
+  EXPECT_EQ(sink.messages[0].message, UM_PROGRESS);
 
   progress.RequestStop();
   ScanEntryPtr stopped = NewScanData(2);

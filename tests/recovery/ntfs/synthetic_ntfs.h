@@ -12,6 +12,7 @@
 #include "disk/disk.h"
 #include "platform/bytes.h"
 #include "recovery/volume.h"
+#include "support/memory_device.h"
 
 namespace kavo::test {
 
@@ -143,40 +144,6 @@ class RecordBuilder {
   uint32_t m_offset;
 };
 
-// A device over bytes in memory.
-class MemoryDevice final : public platform::RawDevice {
- public:
-  explicit MemoryDevice(std::shared_ptr<const Bytes> bytes) : m_bytes(std::move(bytes)) {}
-  bool Read(void* buffer, uint32_t bytes, uint32_t* got) override {
-    const uint64_t n =
-        m_pos >= m_bytes->size() ? 0 : std::min<uint64_t>(bytes, m_bytes->size() - m_pos);
-    if (n != 0) std::memcpy(buffer, m_bytes->data() + m_pos, n);
-    m_pos += n;
-    *got = static_cast<uint32_t>(n);
-    return true;
-  }
-  bool Write(const void*, uint32_t, uint32_t*) override { return false; }
-  bool Seek(int64_t distance, platform::SeekOrigin origin, uint64_t* position) override {
-    const int64_t base = origin == platform::SeekOrigin::Begin ? 0
-                         : origin == platform::SeekOrigin::Current
-                             ? static_cast<int64_t>(m_pos)
-                             : static_cast<int64_t>(m_bytes->size());
-    if (base + distance < 0) return false;
-    m_pos = static_cast<uint64_t>(base + distance);
-    if (position != nullptr) *position = m_pos;
-    return true;
-  }
-  bool GetLength(platform::DeviceType, uint64_t* length) override {
-    *length = m_bytes->size();
-    return true;
-  }
-  platform::ErrorCode LastError() const override { return 0; }
-
- private:
-  std::shared_ptr<const Bytes> m_bytes;
-  uint64_t m_pos = 0;
-};
-
 // A small NTFS volume: 4096-byte clusters, 1024-byte records, the MFT at cluster 4 (64 records)
 // and its mirror at cluster 2. Records 1-15 are left empty; user records go from 16 on.
 class SyntheticVolume {
@@ -224,14 +191,8 @@ class SyntheticVolume {
 
   // Opens the volume as an image source and detects it.
   std::unique_ptr<CDisk> Open() const {
-    auto shared = std::make_shared<const Bytes>(m_bytes);
-    auto disk = std::make_unique<CDisk>([shared](const std::u16string&, platform::OpenMode) {
-      platform::OpenResult r;
-      r.device = std::make_unique<MemoryDevice>(shared);
-      return r;
-    });
-    disk->m_nSourceKind = SourceKind::ImageFile;
-    if (!disk->Open(u"synthetic.img") || !DetectVolume(*disk)) return nullptr;
+    auto disk = OpenBytes(std::make_shared<const Bytes>(m_bytes), u"synthetic.img");
+    if (disk == nullptr || !DetectVolume(*disk)) return nullptr;
     return disk;
   }
 

@@ -8,6 +8,7 @@
 // every walk here is iterative.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -69,6 +70,14 @@ struct ScanEntry {
   ScanEntry(const ScanEntry&) = delete;
   ScanEntry& operator=(const ScanEntry&) = delete;
   ~ScanEntry();
+
+  // Entries take as much memory as the nodes that replace them: converting a finished read into
+  // the tree frees each entry just before its node is made, and the allocator hands the entry's
+  // block straight to the node, so a volume of millions of files never holds both trees at once.
+  static void* operator new(size_t size) {
+    return ::operator new(std::max(size, sizeof(RecoveredNode)));
+  }
+  static void operator delete(void* p) noexcept { ::operator delete(p); }
 
   uint64_t location = 0;
   uint64_t size = 0;

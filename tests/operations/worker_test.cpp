@@ -97,13 +97,21 @@ TEST_F(WorkerTest, DeletedRecoveryOfALogicalDriveScansOnce) {
   EXPECT_EQ(navigation.messages, Messages{UM_SHOW_RESULTS});
   EXPECT_EQ(TopNames(), std::vector<std::u16string>{u"Data"});
   EXPECT_EQ(session.progressRecord->State(), PS_IDLE);
+  EXPECT_GT(window.progress, 0);
 }
 
 TEST_F(WorkerTest, DeletedRecoveryOfAPartitionRowScansTwiceThenForSignatures) {
+  Select("ntfs.img", SourceKind::LogicalDrive);
+  Run(kOpDeletedRecovery);
+  const int oneScan = window.progress;
+  window.progress = 0;
+  navigation.messages.clear();
+
   Select("ntfs.img", SourceKind::Partition);
   Run(kOpDeletedRecovery);
   EXPECT_EQ(navigation.messages, (Messages{UM_SHOW_RESULTS, UM_SHOW_RESULTS}));
   EXPECT_EQ(TopNames(), std::vector<std::u16string>{u"Data"});
+  EXPECT_EQ(window.progress, 2 * oneScan) << "the file system is read twice";
 
   navigation.messages.clear();
   context.advancedSearch = 1;
@@ -183,6 +191,16 @@ TEST_F(WorkerTest, AStoppedScanStillEndsOnItsNextPage) {
   Select("ntfs.img", SourceKind::LogicalDrive);
   Run(kOpDeletedRecovery);
   EXPECT_EQ(navigation.messages, Messages{UM_SHOW_RESULTS});
+
+  // A stopped search still publishes what it found and shows the drive list.
+  navigation.messages.clear();
+  Select("fat32.img", SourceKind::PhysicalDrive);
+  Run(kOpPartitionRecovery);
+  EXPECT_EQ(navigation.messages, Messages{UM_PARTITION_RECOVERY});
+  navigation.messages.clear();
+  Select("ntfs.img", SourceKind::LogicalDrive);
+  Run(kOpFormattedRecovery);
+  EXPECT_EQ(navigation.messages, Messages{UM_FORMATTED_RECOVERY});
 }
 
 // Copy jobs on the fault-injecting device: the closing message, the home page, the record.

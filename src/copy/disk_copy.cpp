@@ -5,6 +5,7 @@
 #include <ctime>
 #include <fstream>
 
+#include "disk/disk.h"
 #include "operations/messages.h"
 #include "platform/text.h"
 
@@ -14,13 +15,6 @@ namespace {
 
 constexpr char kPatternA[24] = "** BAD SECTORS **";  // 17 characters, 7 zero bytes
 constexpr char kPatternB[24] = "**BAD SECTORS**";    // 15 characters, 9 zero bytes
-
-bool IsDigit(char16_t c) {
-  return c >= u'0' && c <= u'9';
-}
-bool IsLetter(char16_t c) {
-  return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
-}
 
 bool Multiply(uint64_t a, uint64_t b, uint64_t* out) {
   return !__builtin_mul_overflow(a, b, out);
@@ -85,20 +79,9 @@ bool CDiskCopy::Open(const std::u16string& selector, platform::OpenMode mode) {
   m_selector = selector;
   m_hDevice.reset();
   m_openFailure.clear();
-  platform::DeviceType type = platform::DeviceType::None;
-  std::u16string path;
-  if (!selector.empty() && IsDigit(selector[0])) {
-    path = platform::PhysicalDrivePath(selector);
-    type = platform::DeviceType::PhysicalDrive;
-  } else if (!selector.empty() && IsLetter(selector[0])) {
-    path = platform::VolumePath(selector);
-    type = platform::DeviceType::Volume;
-  } else if (platform::IsDevicePathSelector(selector)) {
-    const platform::PathKind kind = platform::ClassifyPath(selector);
-    if (kind == platform::PathKind::WholeDisk) type = platform::DeviceType::PhysicalDrive;
-    if (kind == platform::PathKind::Partition) type = platform::DeviceType::Volume;
-    if (type != platform::DeviceType::None) path = selector;
-  }
+  const SelectedDevice device = DeviceForSelector(selector);
+  const platform::DeviceType type = device.type;
+  const std::u16string& path = device.path;
   if (type == platform::DeviceType::None) {
     m_openFailure = "not a drive number, a volume name or a device";
     return false;
@@ -339,16 +322,23 @@ bool CDiskCopy::Finish(Outcome outcome, MessageSink& progressWindow) {
   return outcome == Outcome::Done;
 }
 
-bool CDiskCopy::CopyForward(MessageSink& progressWindow) {
-  if (!PrepareDestination(CopyDirection::Forward)) return false;
+bool CDiskCopy::BeginCopy(CopyDirection direction, uint64_t& chunks, uint64_t& remainder) {
+  if (!PrepareDestination(direction)) return false;
   const uint64_t length = m_nCopyEnd - m_nCopyStart;
-  const uint64_t chunks = length / m_nSectorsPerChunk;
-  const uint64_t remainder = length % m_nSectorsPerChunk;
+  chunks = length / m_nSectorsPerChunk;
+  remainder = length % m_nSectorsPerChunk;
   if (Stop()) {
     CloseBoth();
     return false;
   }
   m_chunkBuffer.assign(chunks > 0 ? m_nChunkBytes : remainder * m_nSectorSize, 0);
+  return true;
+}
+
+bool CDiskCopy::CopyForward(MessageSink& progressWindow) {
+  uint64_t chunks = 0;
+  uint64_t remainder = 0;
+  if (!BeginCopy(CopyDirection::Forward, chunks, remainder)) return false;
   Outcome outcome = Outcome::Done;
   for (uint64_t i = 0; i < chunks && outcome == Outcome::Done; ++i) {
     const uint64_t s = m_nCopyStart + m_nSectorsPerChunk * i;
@@ -366,15 +356,9 @@ bool CDiskCopy::CopyForward(MessageSink& progressWindow) {
 }
 
 bool CDiskCopy::CopyReverse(MessageSink& progressWindow) {
-  if (!PrepareDestination(CopyDirection::Reverse)) return false;
-  const uint64_t length = m_nCopyEnd - m_nCopyStart;
-  const uint64_t chunks = length / m_nSectorsPerChunk;
-  const uint64_t remainder = length % m_nSectorsPerChunk;
-  if (Stop()) {
-    CloseBoth();
-    return false;
-  }
-  m_chunkBuffer.assign(chunks > 0 ? m_nChunkBytes : remainder * m_nSectorSize, 0);
+  uint64_t chunks = 0;
+  uint64_t remainder = 0;
+  if (!BeginCopy(CopyDirection::Reverse, chunks, remainder)) return false;
   // The position grows as the walk goes down: the bytes behind it are done.
   const auto done = [&](uint64_t q) { return m_nCopyStart + (m_nCopyEnd - q); };
   Outcome outcome = Outcome::Done;

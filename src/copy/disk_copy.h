@@ -131,6 +131,9 @@ class CDiskCopy {
   // be reached.
   bool SeekToSector(platform::RawDevice* device, uint64_t sector) const;
   bool PrepareDestination(CopyDirection direction);
+  // Prepares the destination, splits the range into whole chunks and a remainder and sizes the
+  // chunk buffer. False when the copy cannot start or a stop came first.
+  bool BeginCopy(CopyDirection direction, uint64_t& chunks, uint64_t& remainder);
   Outcome CopyRange(uint64_t sector, uint64_t count, CopyDirection direction);
   Outcome SalvageChunk(uint64_t first, uint64_t count, CopyDirection direction);
   bool WriteMapped(const uint8_t* buffer, uint32_t bytes, uint64_t sector);

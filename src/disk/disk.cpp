@@ -38,6 +38,23 @@ CDisk::CDisk() : CDisk(DeviceOpener(&platform::OpenDevice)) {}
 
 CDisk::CDisk(DeviceOpener opener) : m_opener(std::move(opener)) {}
 
+SelectedDevice DeviceForSelector(const std::u16string& selector) {
+  SelectedDevice device;
+  if (!selector.empty() && IsDigit(selector[0])) {
+    device.type = platform::DeviceType::PhysicalDrive;
+    device.path = platform::PhysicalDrivePath(selector);
+  } else if (!selector.empty() && IsLetter(selector[0])) {
+    device.type = platform::DeviceType::Volume;
+    device.path = platform::VolumePath(selector);
+  } else if (platform::IsDevicePathSelector(selector)) {
+    const platform::PathKind kind = platform::ClassifyPath(selector);
+    if (kind == platform::PathKind::WholeDisk) device.type = platform::DeviceType::PhysicalDrive;
+    if (kind == platform::PathKind::Partition) device.type = platform::DeviceType::Volume;
+    if (device.type != platform::DeviceType::None) device.path = selector;
+  }
+  return device;
+}
+
 bool CDisk::Open(const std::u16string& selector) {
   m_name = selector;
   m_hDevice.reset();
@@ -53,26 +70,14 @@ bool CDisk::Open(const std::u16string& selector) {
     }
     path = selector;
     type = platform::DeviceType::ImageFile;
-  } else if (!selector.empty() && IsDigit(selector[0])) {
-    path = platform::PhysicalDrivePath(selector);
-    type = platform::DeviceType::PhysicalDrive;
-  } else if (!selector.empty() && IsLetter(selector[0])) {
-    path = platform::VolumePath(selector);
-    type = platform::DeviceType::Volume;
-  } else if (platform::IsDevicePathSelector(selector)) {
-    const platform::PathKind kind = platform::ClassifyPath(selector);
-    if (kind == platform::PathKind::WholeDisk) {
-      type = platform::DeviceType::PhysicalDrive;
-    } else if (kind == platform::PathKind::Partition) {
-      type = platform::DeviceType::Volume;
-    } else {
+  } else {
+    SelectedDevice device = DeviceForSelector(selector);
+    if (device.type == platform::DeviceType::None) {
       m_nOpenFailure = OpenFailure::BadSelector;
       return false;
     }
-    path = selector;
-  } else {
-    m_nOpenFailure = OpenFailure::BadSelector;
-    return false;
+    type = device.type;
+    path = std::move(device.path);
   }
   if (path.empty()) {
     m_nOpenFailure = OpenFailure::NoSuchDrive;

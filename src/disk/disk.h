@@ -56,6 +56,16 @@ class CDisk : public CStorage {
   DeviceOpener m_opener;
 };
 
+// The device a drive or volume selector names: a digit-led selector a drive number, a letter-led
+// one a volume name and, where the system has them, a device path a whole disk or a partition.
+// The type is None when the selector is none of these; the path is empty when no such drive
+// exists.
+struct SelectedDevice {
+  platform::DeviceType type = platform::DeviceType::None;
+  std::u16string path;
+};
+SelectedDevice DeviceForSelector(const std::u16string& selector);
+
 // True when the selector ends, in any case, with one of the image-file extensions.
 bool HasImageExtension(std::u16string_view selector);
 

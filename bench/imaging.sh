@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Images one loop device with dd, ddrescue and `kavo-cli image`, in the same run and from the page
-# cache, and prints each rate in GB/s (10^9 bytes per second), best of two runs, and kavo's rate
+# cache, and prints each rate in GB/s (10^9 bytes per second), best of ROUNDS runs, and kavo's rate
 # over the faster of dd and ddrescue (target 0.90 or more). The device holds a 64 MiB random block
 # written over and over, so no reader gains from holes or zero pages. The kavo image is checked
 # against the device by SHA-256.
@@ -11,12 +11,15 @@
 #
 # Usage: bench/imaging.sh PATH/TO/kavo-cli [WORK_DIR]        (as root)
 #
+# ROUNDS sets how many interleaved rounds are timed (default 3; the best of each tool counts:
+# copies into memory vary by 2x from run to run on a shared machine).
 # SIZE_GIB sets the size of the device in GiB (default 4). WORK_DIR (default: a new folder under
 # ${TMPDIR:-/tmp}) holds the device's backing file and the images, so it needs room for twice that
 # size; its files are removed at the end. On tmpfs the figures leave the disk out; on a disk, kavo
 # and ddrescue flush their image (fsync) before they finish and dd does not, so their times include
 # writing to the disk whatever the page cache still holds.
 set -euo pipefail
+rounds=${ROUNDS:-3}
 
 cli=${1:?usage: $0 PATH/TO/kavo-cli [WORK_DIR]}
 [ -x "$cli" ] || { echo "$cli is not an executable" >&2; exit 2; }
@@ -108,7 +111,7 @@ if command -v ddrescue >/dev/null; then tools+=(ddrescue); fi
 tools+=(kavo)
 declare -A best=([dd]=0 [ddrescue]=0 [kavo]=0)
 echo "imaging $loop, $bytes bytes, into $work"
-for run in 1 2; do
+for run in $(seq 1 "$rounds"); do
   for tool in "${tools[@]}"; do
     timed "$bytes" "run_$tool"
     printf 'run %d  %-9s %7.3f s  %6.2f GB/s\n' "$run" "$tool" "$elapsed" "$rate"

@@ -6,8 +6,36 @@
 
 namespace kavo {
 
+// Sectors per cluster from byte 0x0D of an NTFS boot sector: the byte itself up to 128; from
+// 0xF4 on, clusters of 128 KiB and more, it holds the negated power of two.
+inline uint32_t NtfsSectorsPerCluster(uint8_t v) {
+  if (v <= 0x80) return v;
+  const int shift = 256 - v;
+  return shift <= 16 ? (1u << shift) : 0;
+}
+
+// An NTFS record-size byte (0x40 for MFT records, 0x44 for index records): a negative value is
+// 2^-v bytes, a positive one v clusters.
+inline void NtfsRecordSize(int8_t v, uint32_t sectorsPerCluster, uint32_t sectorSize,
+                           uint32_t& bytes, uint32_t& sectors) {
+  if (v < 0) {
+    const int shift = -v;
+    bytes = shift < 31 ? (1u << shift) : 0;
+    sectors = sectorSize != 0 ? bytes / sectorSize : 0;
+  } else {
+    sectors = sectorsPerCluster * static_cast<uint32_t>(v);
+    bytes = sectors * sectorSize;
+  }
+}
+
 // File-system codes.
-enum FileSystemCode : uint8_t { FS_NONE = 0, FS_FAT16 = 1, FS_FAT32 = 2, FS_NTFS = 3, FS_EXFAT = 4 };
+enum FileSystemCode : uint8_t {
+  FS_NONE = 0,
+  FS_FAT16 = 1,
+  FS_FAT32 = 2,
+  FS_NTFS = 3,
+  FS_EXFAT = 4
+};
 
 struct VolumeParams {
   uint64_t partitionStart = 0;  // first sector of the volume on the source
@@ -31,7 +59,7 @@ struct VolumeParams {
   uint64_t fatSectorBase = 0;    // where allocation-table entries are read
   uint64_t firstDataSector = 0;  // FAT: start of the root area / data; exFAT: cluster heap
   uint32_t clusterCount = 0;
-  uint32_t rootCluster = 0;      // FAT16 1 (the fixed root area), FAT32 and exFAT from the boot sector
+  uint32_t rootCluster = 0;  // FAT16 1 (the fixed root area), FAT32 and exFAT from the boot sector
 };
 
 }  // namespace kavo

@@ -12,19 +12,6 @@ namespace {
 constexpr size_t kLinkOffset = 68;
 constexpr size_t kLabelOffset = 72;
 
-// NTFS record sizes: a negative byte is 2^-n bytes, a positive one n clusters.
-void NtfsRecordSize(int8_t value, uint32_t sectorsPerCluster, uint32_t bytesPerSector,
-                    uint32_t& bytes, uint32_t& sectors) {
-  if (value < 0) {
-    const int shift = -value;
-    bytes = shift < 31 ? 1u << shift : 0;
-    sectors = bytesPerSector != 0 ? bytes / bytesPerSector : 0;
-  } else {
-    sectors = sectorsPerCluster * static_cast<uint32_t>(value);
-    bytes = sectors * bytesPerSector;
-  }
-}
-
 }  // namespace
 
 uint64_t FatBootSectorTotal(const uint8_t* boot) {
@@ -127,7 +114,9 @@ PartitionRecord RecordFromBootSector(FileSystemCode code, std::span<const uint8_
     case FS_NTFS: {
       const uint16_t bps = LoadLe16(b + 0x0B);
       r.bytesPerSector = bps != 0 && bps % 512 == 0 ? bps : static_cast<uint16_t>(sourceSectorSize);
-      r.sectorsPerCluster = b[0x0D];
+      // The 16-bit field holds every cluster size NTFS allows (2 MiB is 4096 sectors).
+      r.sectorsPerCluster =
+          static_cast<uint16_t>(std::min<uint32_t>(NtfsSectorsPerCluster(b[0x0D]), 0xFFFF));
       r.bytesPerCluster = uint32_t{r.bytesPerSector} * r.sectorsPerCluster;
       r.totalSectors = search ? LoadLe64(b + 0x28) : entrySectors;
       r.serialNumber = LoadLe64(b + 0x48);

@@ -76,14 +76,6 @@ bool IsExfat(const uint8_t* b) {
          b[0x1FF] == 0xAA;
 }
 
-// Sectors per cluster of an NTFS boot sector: the byte itself up to 128; from 0xF4 on, clusters
-// of 128 KiB and more, it holds the negated power of two.
-uint32_t NtfsSectorsPerCluster(uint8_t v) {
-  if (v <= 0x80) return v;
-  const int shift = 256 - v;
-  return shift <= 16 ? (1u << shift) : 0;
-}
-
 bool IsNtfs(const uint8_t* b) {
   const uint64_t mft = LoadLe64(b + 0x30);
   const uint64_t mirror = LoadLe64(b + 0x38);
@@ -97,19 +89,6 @@ bool IsNtfs(const uint8_t* b) {
          OneOrEven(NtfsSectorsPerCluster(b[0x0D])) && OneOrEven(b[0x40]) && OneOrEven(b[0x44]) &&
          clusterOk(mft) && clusterOk(mirror) && total != 0 &&
          (static_cast<uint32_t>(total) & static_cast<uint32_t>(total >> 32)) < 0xFFFFFFFF;
-}
-
-// A record size byte: negative is 2^-v bytes, positive is v clusters.
-void RecordSize(int8_t v, uint32_t sectorsPerCluster, uint32_t sectorSize, uint32_t& bytes,
-                uint32_t& sectors) {
-  if (v < 0) {
-    const int shift = -v;
-    bytes = shift < 31 ? (1u << shift) : 0;
-    sectors = bytes / sectorSize;
-  } else {
-    sectors = sectorsPerCluster * static_cast<uint32_t>(v);
-    bytes = sectors * sectorSize;
-  }
 }
 
 }  // namespace
@@ -185,10 +164,10 @@ FileSystemCode DetectBootSector(std::span<const uint8_t> sector, uint32_t sector
                           : std::min<uint64_t>((declared + 1) * scale, availableSectors);
     uint32_t bytes = 0;
     uint32_t sectors = 0;
-    RecordSize(static_cast<int8_t>(b[0x40]), p.sectorsPerCluster, sectorSize, bytes, sectors);
+    NtfsRecordSize(static_cast<int8_t>(b[0x40]), p.sectorsPerCluster, sectorSize, bytes, sectors);
     p.bytesPerMftRecord = static_cast<uint16_t>(std::min<uint32_t>(bytes, 0xFFFF));
     p.sectorsPerMftRecord = static_cast<uint8_t>(std::min<uint32_t>(sectors, 0xFF));
-    RecordSize(static_cast<int8_t>(b[0x44]), p.sectorsPerCluster, sectorSize, bytes, sectors);
+    NtfsRecordSize(static_cast<int8_t>(b[0x44]), p.sectorsPerCluster, sectorSize, bytes, sectors);
     p.bytesPerIndexRecord = bytes;
     p.sectorsPerIndexRecord = static_cast<uint8_t>(std::min<uint32_t>(sectors, 0xFF));
     return FS_NTFS;

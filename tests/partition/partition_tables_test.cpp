@@ -69,6 +69,21 @@ TEST(PartitionRecord, StoredFieldsSitAtTheirOffsets) {
   EXPECT_EQ(ParsePartitionRecord(bytes).label.size(), 259u);
 }
 
+TEST(PartitionRecord, NtfsClusterSizesWrittenAsExponents) {
+  std::vector<uint8_t> boot(512, 0);
+  StoreLe16(&boot[0x0B], 512);
+  boot[0x0D] = 0xF4;  // 2^12 sectors: 2 MiB clusters
+  StoreLe64(&boot[0x28], 1u << 30);
+  StoreLe64(&boot[0x30], 4);
+  boot[0x40] = 0xF6;  // 1 KiB records
+  boot[0x44] = 1;     // index records of one cluster
+  const PartitionRecord r = RecordFromBootSector(FS_NTFS, boot, 2048, 0, 512, RecordOrigin::Search);
+  EXPECT_EQ(r.sectorsPerCluster, 4096u);
+  EXPECT_EQ(r.bytesPerCluster, 2u << 20);
+  EXPECT_EQ(r.mftRecordBytes, 1024u);
+  EXPECT_EQ(r.IndexRecordBytes(), 2u << 20);
+}
+
 TEST(DriveListEntry, StoredFormAnnouncesItsRecord) {
   DriveListEntry e;
   e.sizeInSectors = 614400;

@@ -145,7 +145,7 @@ class VolumeSearch {
       const uint64_t total = LoadLe64(b + 0x28) * scale;
       const uint64_t mft = LoadLe64(b + 0x30);
       if (mft >= kMaxLcn || s < total) return s;
-      const uint64_t mftOffset = mft * b[0x0D] * scale;
+      const uint64_t mftOffset = mft * NtfsSectorsPerCluster(b[0x0D]) * scale;
       const bool fits = total < m_source.m_nTotalSectors - s;
       if (!fits || (!FileRecordAt(s + mftOffset) && FileRecordAt(s - total + mftOffset))) {
         return s - total;

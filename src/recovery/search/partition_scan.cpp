@@ -133,12 +133,15 @@ bool SetUpSelectedVolume(CDisk& source, const DriveListEntry& entry, uint32_t op
             source.m_nTotalSectors - std::min(source.m_nTotalSectors, record->firstSector);
         v.volumeSectors = std::min(record->totalSectors, available);
       }
+      // The record counts in the volume's own sectors, the reader in the source's: a volume
+      // formatted with 4096-byte sectors on a 512-byte disk has eight source sectors to one.
+      const uint32_t sectorSize = std::max<uint32_t>(source.m_nSectorSize, 1);
       v.bytesPerCluster = record->bytesPerCluster;
-      v.sectorsPerCluster = record->sectorsPerCluster;
+      v.sectorsPerCluster = record->bytesPerCluster / sectorSize;
       v.mftCluster = record->MftCluster();
       v.mftMirrorCluster = record->MftMirrorCluster();
       v.bytesPerMftRecord = record->mftRecordBytes;
-      v.sectorsPerMftRecord = record->mftRecordSectors;
+      v.sectorsPerMftRecord = record->mftRecordBytes / sectorSize;
       v.mftStartSector = v.mftCluster * v.sectorsPerCluster;
     }
     usable = NtfsReader(source).LocateMft();

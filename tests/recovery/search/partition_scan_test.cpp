@@ -52,6 +52,33 @@ TEST(ReadPartitionTables, MbrDiskWithExtendedPartition) {
   EXPECT_EQ(disk->m_volume.partitionStart, test::kMbrNtfsStart);
 }
 
+// NTFS formatted with 4096-byte sectors on a disk of 512-byte sectors: the row's geometry is
+// converted to the disk's sectors when the volume is opened from it.
+TEST(SetUpSelectedVolume, NtfsWithLargerSectorsThanTheDisk) {
+  test::ScratchDir dir;
+  const auto image = dir / "ntfs4k.img";
+  if (auto why = test::NeedTools({"sfdisk", "mkntfs", "losetup"}); !why.empty())
+    GTEST_SKIP() << why;
+  ASSERT_EQ(test::RunShell("truncate -s 64M '" + image.string() +
+                           "' && printf 'label: dos\\nstart=2048, type=7\\n' | sfdisk -q '" +
+                           image.string() + "' >/dev/null 2>&1"),
+            0);
+  if (auto why = test::FormatThroughLoop(image, 2048, 129024, "mkntfs -q -F -f -s 4096 -c 4096");
+      !why.empty()) {
+    GTEST_SKIP() << why;
+  }
+  auto disk = test::OpenImage(image);
+  ASSERT_TRUE(disk);
+  FoundVolumeList volumes;
+  ASSERT_TRUE(ReadPartitionTables(*disk, volumes));
+  PartitionList rows;
+  PublishFoundVolumes(volumes, SourceKind::ImageFile, u"ntfs4k.img", rows);
+  ASSERT_EQ(rows.size(), 1u);
+  ASSERT_TRUE(SetUpSelectedVolume(*disk, *rows[0], kOpPartitionRecovery));
+  EXPECT_EQ(disk->m_volume.sectorsPerCluster, 8u);
+  EXPECT_EQ(disk->m_volume.sectorsPerMftRecord, 8u);
+}
+
 TEST(ReadPartitionTables, GptDiskWithBasicDataPartitions) {
   test::ScratchDir dir;
   const auto image = dir / "gpt.img";

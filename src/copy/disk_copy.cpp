@@ -271,35 +271,25 @@ CDiskCopy::Outcome CDiskCopy::SalvageChunk(uint64_t first, uint64_t count,
   platform::RawDevice* source = m_hDevice.get();
   for (uint64_t x = first; x < first + count; ++x) {
     if (Stop()) return Outcome::Stopped;
-    if (ReadSectors(source, x, buffer, m_nSectorSize)) {
-      if (Stop()) return Outcome::Stopped;
-      if (!WriteMapped(buffer, m_nSectorSize, x)) return Outcome::WriteFailed;
-      ++m_nSectorsCopied;
-      continue;
-    }
-    ++m_nBadSectors;
-    AppendBadSectorLine(x);
-    if (m_nRetryAttempts <= 0) {
-      LayFiller(buffer, m_nSectorSize, FillerKind::Short);
-      if (Stop()) return Outcome::Stopped;
-      if (!WriteMapped(buffer, m_nSectorSize, x)) return Outcome::WriteFailed;
-      continue;
-    }
-    for (int32_t k = 1; k <= m_nRetryAttempts; ++k) {
-      if (Stop()) return Outcome::Stopped;
-      if (ReadSectors(source, x, buffer, m_nSectorSize)) {
+    const bool firstRead = ReadSectors(source, x, buffer, m_nSectorSize);
+    bool read = firstRead;
+    if (!firstRead) {
+      ++m_nBadSectors;
+      AppendBadSectorLine(x);
+      for (int32_t k = 1; !read && k <= m_nRetryAttempts; ++k) {
         if (Stop()) return Outcome::Stopped;
-        if (!WriteMapped(buffer, m_nSectorSize, x)) return Outcome::WriteFailed;
-        break;
+        read = ReadSectors(source, x, buffer, m_nSectorSize);
       }
-      if (k == m_nRetryAttempts) {
+      if (!read) {
         LayFiller(buffer, m_nSectorSize,
-                  direction == CopyDirection::Forward ? FillerKind::ExhaustedForward
-                                                      : FillerKind::ExhaustedReverse);
-        if (Stop()) return Outcome::Stopped;
-        if (!WriteMapped(buffer, m_nSectorSize, x)) return Outcome::WriteFailed;
+                  m_nRetryAttempts <= 0                 ? FillerKind::Short
+                  : direction == CopyDirection::Forward ? FillerKind::ExhaustedForward
+                                                        : FillerKind::ExhaustedReverse);
       }
     }
+    if (Stop()) return Outcome::Stopped;
+    if (!WriteMapped(buffer, m_nSectorSize, x)) return Outcome::WriteFailed;
+    if (firstRead) ++m_nSectorsCopied;
   }
   return Outcome::Done;
 }

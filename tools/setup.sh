@@ -9,6 +9,14 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64
   dosfstools mtools fdisk gdisk ntfs-3g exfatprogs exfat-fuse fuse3 sleuthkit
   imagemagick testdisk clang libclang-rt-14-dev dmsetup
+  # real files for the scanners' tests
+  ffmpeg lame vorbis-tools opus-tools sox abcmidi zip unzip fastjar p7zip-full gcab fp-utils
+  ghostscript qpdf libimage-exiftool-perl libtiff-tools
+  libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui
+  # oracles for drive listing and health, and the peers of the benchmarks
+  smartmontools nvme-cli util-linux foremost scalpel gddrescue
+  # screenshots of the Windows programs
+  xvfb xdotool
 )
 
 missing=()

@@ -13,22 +13,19 @@ namespace kavo::cli {
 
 namespace {
 
-char16_t Upper(char16_t c) {
-  return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+// The message a selection that names no format ends with, as the format page shows it.
+constexpr const char* kNoFormatSelected =
+    "You have not selected any file format. Please select file formats.";
+
+bool IsAll(std::u16string_view item) {
+  return item.size() == 3 && (item[0] | 0x20) == u'a' && (item[1] | 0x20) == u'l' &&
+         (item[2] | 0x20) == u'l';
 }
 
-bool SameText(std::u16string_view a, std::u16string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(),
-                    [](char16_t x, char16_t y) { return Upper(x) == Upper(y); });
-}
+}  // namespace
 
-// The catalogue's item texts named by a --formats value ("all", or items separated by commas,
-// in any case). Empty, after printing why, when an item is unknown.
 std::vector<std::u16string> ChosenFormats(const std::u16string& value) {
-  const std::vector<std::u16string> known = FormatItemTexts();
-  if (SameText(value, u"all")) return known;
-  std::vector<std::u16string> chosen;
+  FormatCatalogue catalogue;
   size_t begin = 0;
   while (begin <= value.size()) {
     size_t comma = value.find(u',', begin);
@@ -36,21 +33,22 @@ std::vector<std::u16string> ChosenFormats(const std::u16string& value) {
     const std::u16string item = value.substr(begin, comma - begin);
     begin = comma + 1;
     if (item.empty()) continue;
-    const auto it = std::find_if(known.begin(), known.end(),
-                                 [&](const std::u16string& k) { return SameText(k, item); });
-    if (it == known.end()) {
-      std::string names;
-      for (const auto& k : known) names += (names.empty() ? "" : ", ") + platform::Utf16ToUtf8(k);
-      ErrorLine("unknown format '" + platform::Utf16ToUtf8(item) + "'; known: all, " + names);
+    CatalogueItem* found = IsAll(item) ? &catalogue.Root() : catalogue.Find(item);
+    if (!found) {
+      ErrorLine("unknown format '" + platform::Utf16ToUtf8(item) +
+                "'; give item texts or categories of 'kavo-cli formats', or all");
       return {};
     }
-    if (std::find(chosen.begin(), chosen.end(), *it) == chosen.end()) chosen.push_back(*it);
+    catalogue.Tick(*found);
   }
-  if (chosen.empty()) ErrorLine("--formats names no format");
+  std::vector<std::u16string> chosen;
+  for (const CatalogueRow& row : CatalogueRows()) {
+    const CatalogueItem* item = catalogue.Find(row.itemText);
+    if (item && item->State() != 0) chosen.emplace_back(row.itemText);
+  }
+  if (chosen.empty()) ErrorLine(kNoFormatSelected);
   return chosen;
 }
-
-}  // namespace
 
 NodePtr CarveSource(std::unique_ptr<CDisk>& disk, const std::u16string& formats, uint64_t first,
                     uint64_t end, bool& stopped) {
@@ -95,6 +93,30 @@ int CarveCommand(const ParsedArgs& args) {
   PrintTree(tree.get(), args.Has("--json"));
   if (!SaveScanOption(args, *disk, tree.get())) return kExitFailed;
   return stopped ? ReportStopped() : kExitOk;
+}
+
+int FormatsCommand(const ParsedArgs& args) {
+  const bool json = args.Has("--json");
+  std::u16string_view category;
+  for (const CatalogueRow& row : CatalogueRows()) {
+    if (json) {
+      Out(JsonObject()
+              .Add("category", row.category)
+              .Add("item", row.itemText)
+              .Add("icon", row.iconExtension)
+              .Str() +
+          "\n");
+      continue;
+    }
+    if (row.category != category) {
+      category = row.category;
+      Out(platform::Utf16ToUtf8(category) + "\n");
+    }
+    std::string item = platform::Utf16ToUtf8(row.itemText);
+    item.resize(std::max<size_t>(item.size(), 8), ' ');
+    Out("  " + item + platform::Utf16ToUtf8(row.iconExtension) + "\n");
+  }
+  return kExitOk;
 }
 
 }  // namespace kavo::cli

@@ -36,8 +36,11 @@ const Command kCommands[] = {
              1,
              1},
      ListCommand},
+    {"formats", "formats [--json]",
+     "list the formats carve and recover --formats can look for, by category",
+     ArgSpec{{}, {"--json"}, {}, 0, 0}, FormatsCommand},
     {"carve",
-     "carve SOURCE --formats all|ITEM,ITEM... [--start SECTOR] [--count N] [--json]\n"
+     "carve SOURCE --formats all|CATEGORY|ITEM,... [--start SECTOR] [--count N] [--json]\n"
      "          [--save-scan F.qsv]",
      "find files by their signatures in sectors [start, start + count) of the source",
      ArgSpec{{"--formats", "--start", "--count", "--save-scan"}, {"--json"}, {"--formats"}, 1, 1},

@@ -21,6 +21,7 @@ int PartitionsCommand(const ParsedArgs& args);
 int SearchCommand(const ParsedArgs& args);
 int ImageCommand(const ParsedArgs& args);
 int CloneCommand(const ParsedArgs& args);
+int FormatsCommand(const ParsedArgs& args);
 
 // Shared steps of the commands.
 //
@@ -32,6 +33,10 @@ NodePtr ListVolume(std::unique_ptr<CDisk>& disk, bool& stopped);
 // Null (after printing why) when the value names an unknown format.
 NodePtr CarveSource(std::unique_ptr<CDisk>& disk, const std::u16string& formats, uint64_t first,
                     uint64_t end, bool& stopped);
+// The format item texts a --formats value selects (item texts, category names or "all", separated
+// by commas, in any case), in catalogue order. Empty, after printing why, when it names an unknown
+// item or selects nothing.
+std::vector<std::u16string> ChosenFormats(const std::u16string& value);
 // Prints the tree below `root` as JSON Lines or as the human listing.
 void PrintTree(const RecoveredNode* root, bool json);
 // Saves a result tree of `disk` to the scan-info file named by --save-scan, when given. False

@@ -56,6 +56,7 @@ int RecoverCommand(const ParsedArgs& args) {
     ErrorLine("--scan recovers from a saved scan; it takes no --formats");
     return kExitUsage;
   }
+  if (formats && ChosenFormats(*formats).empty()) return kExitUsage;
 
   std::unique_ptr<CDisk> disk = OpenSource(args.positional[0]);
   if (!disk) return kExitFailed;

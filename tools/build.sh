@@ -1,18 +1,26 @@
 #!/usr/bin/env bash
-# Builds Kavo: `tools/build.sh native`, `tools/build.sh win64`, `tools/build.sh win32` (any number
-# of them; default native). Build folders: build/<target>.
+# Builds Kavo: `tools/build.sh native`, `win64`, `win32` or `asan` (any number of them; default
+# native). Build folders: build/<target>. `asan` is the native build with AddressSanitizer and
+# UndefinedBehaviorSanitizer, for the test command's second run of the native tests.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(native)
+launcher=()
+command -v ccache >/dev/null 2>&1 && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 for t in "${targets[@]}"; do
+  extra=()
   case "$t" in
-    native) toolchain=() ;;
-    win64) toolchain=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake") ;;
-    win32) toolchain=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake") ;;
-    *) echo "unknown target $t (native, win64, win32)" >&2; exit 2 ;;
+    native) ;;
+    win64) extra=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake") ;;
+    win32) extra=(-DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-i686.cmake") ;;
+    asan)
+      sanitize="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
+      extra=("-DCMAKE_CXX_FLAGS=$sanitize" "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined")
+      ;;
+    *) echo "unknown target $t (native, win64, win32, asan)" >&2; exit 2 ;;
   esac
-  cmake -S "$root" -B "$root/build/$t" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    "${toolchain[@]}" >/dev/null
+  cmake -S "$root" -B "$root/build/$t" -G Ninja -DKAVO_WERROR=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    "${launcher[@]}" "${extra[@]}" >/dev/null
   cmake --build "$root/build/$t"
 done

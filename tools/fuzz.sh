@@ -7,7 +7,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/fuzz"
 flags="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -g -O1"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DKAVO_FUZZ=ON \
+cmake -S "$root" -B "$build" -G Ninja -DKAVO_WERROR=ON -DCMAKE_CXX_COMPILER=clang++ -DKAVO_FUZZ=ON \
   -DKAVO_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS=$flags" \
   "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined" >/dev/null
 targets=$(cd "$root/fuzz" && ls *_fuzz.cpp | sed 's/\.cpp$//')

@@ -6,7 +6,8 @@
 #   bench/carve_compare.sh KAVO_CLI [WORKDIR]
 #
 # WORKDIR (default /tmp/kavo-carve-bench) keeps the files, the image and the carvers' output.
-# KAVO_BENCH_MIB sets the image size (default 2048). Output lines, one per carver:
+# KAVO_BENCH_MIB sets the image size (default 2048); PEERS the other carvers to run (default
+# "photorec foremost scalpel"; scalpel with every rule is slow). Output lines, one per carver:
 #   carve <tool> <seconds> <GB/s> <whole files> <placed files> <files written>
 set -euo pipefail
 
@@ -15,6 +16,7 @@ cli=$(realpath "${1:?usage: $0 KAVO_CLI [WORKDIR]}")
 work=${2:-/tmp/kavo-carve-bench}
 mib=${KAVO_BENCH_MIB:-2048}
 image=$work/carve.img
+peers=" ${PEERS:-photorec foremost scalpel} "
 mkdir -p "$work"
 
 if [ ! -d "$work/files" ] || [ -z "$(ls -A "$work/files")" ]; then
@@ -52,7 +54,7 @@ rm -rf "$work/kavo"
 "$cli" recover "$image" --formats all --out "$work/kavo" --allow-same-device >/dev/null 2>&1 || true
 report kavo "$seconds" "$work/kavo"
 
-if command -v photorec >/dev/null; then
+if [[ $peers == *" photorec "* ]] && command -v photorec >/dev/null; then
   rm -rf "$work/photorec"
   mkdir -p "$work/photorec"
   start=$(date +%s.%N)
@@ -63,14 +65,14 @@ if command -v photorec >/dev/null; then
   report photorec "$(echo "$end - $start" | bc -l)" "$work/photorec"
 fi
 
-if command -v foremost >/dev/null; then
+if [[ $peers == *" foremost "* ]] && command -v foremost >/dev/null; then
   rm -rf "$work/foremost"
   seconds=$(best_of 1 foremost -q -t all -i "$image" -o "$work/foremost")
   rm -f "$work/foremost/audit.txt"
   report foremost "$seconds" "$work/foremost"
 fi
 
-if command -v scalpel >/dev/null && [ -f /etc/scalpel/scalpel.conf ]; then
+if [[ $peers == *" scalpel "* ]] && command -v scalpel >/dev/null && [ -f /etc/scalpel/scalpel.conf ]; then
   # Every rule of the shipped configuration, uncommented.
   sed -E 's/^#([[:space:]]+[a-z0-9]+[[:space:]]+[yYnN][[:space:]])/\1/' /etc/scalpel/scalpel.conf \
     >"$work/scalpel.conf"

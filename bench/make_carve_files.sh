@@ -60,6 +60,14 @@ if have zip; then
   (cd "$tmp" && quiet zip -q -9 "$dir/zip-deflated.zip" text.txt)
   (cd "$tmp" && zip -q - text.txt >"$dir/zip-streamed.zip")
 fi
+if have fastjar; then (cd "$tmp" && quiet fastjar cf "$dir/jar-text.jar" text.txt); fi
+if have chmcmd; then
+  mkdir -p "$tmp/chm"
+  head -c 20000 "$tmp/text.txt" | sed 's/^/<p>/' >"$tmp/chm/index.html"
+  printf '[OPTIONS]\nCompiled file=chm-help.chm\nDefault topic=index.html\nTitle=Kavo\n\n[FILES]\nindex.html\n' \
+    >"$tmp/chm/help.hhp"
+  (cd "$tmp/chm" && quiet chmcmd help.hhp && cp chm-help.chm "$dir/")
+fi
 if have 7z; then quiet 7z a -bd "$dir/7z-text.7z" "$tmp/text.txt"; fi
 if have gcab; then (cd "$tmp" && quiet gcab -c -z "$dir/cab-text.cab" text.txt); fi
 if have gs; then

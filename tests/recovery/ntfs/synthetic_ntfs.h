@@ -80,7 +80,7 @@ class RecordBuilder {
     uint8_t* h = Header(type, length, false, name, nameOffset);
     StoreLe32(h + 0x10, static_cast<uint32_t>(value.size()));
     StoreLe16(h + 0x14, static_cast<uint16_t>(valueOffset));
-    std::memcpy(h + valueOffset, value.data(), value.size());
+    if (!value.empty()) std::memcpy(h + valueOffset, value.data(), value.size());
     return *this;
   }
   RecordBuilder& NonResident(uint32_t type, const Bytes& pairs, uint64_t realSize,

@@ -11,6 +11,8 @@
 #include "platform/text.h"
 #include "scan_support.h"
 #include "scanners/catalogue.h"
+#include "scanners/bmp_scanner.h"
+#include "scanners/jpeg_scanner.h"
 #include "scanners/png_scanner.h"
 #include "scanners/raw_scan.h"
 #include "support/process.h"
@@ -170,6 +172,24 @@ TEST_F(RealPictures, AreFoundOnceEachAtTheirStartSectorsWithTheirLengths) {
     EXPECT_EQ(f.size, length);
     EXPECT_TRUE(std::equal(p.bytes.begin(), p.bytes.end(), image.begin() + p.sector * 512));
   }
+}
+
+// The same pictures on a drive of 4096-byte sectors: found at their sectors, PNG with 512 bytes
+// past its end.
+TEST_F(RealPictures, AreFoundWholeOnFourKilobyteSectors) {
+  std::vector<test::LaidFile> files = {
+      {"photo.jpg", Convert("-size 640x480 plasma:fractal", "photo.jpg"), u"jpeg"},
+      {"tiny.png", Convert("-size 1x1 xc:red", "tiny.png"), u"PNG", 512},
+      {"big.bmp", Convert("-size 900x700 gradient:red-blue", "BMP3:big.bmp"), u"bmp"},
+      {"photo.png", Convert("-size 300x200 plasma:", "photo.png"), u"PNG", 512},
+  };
+  std::vector<std::unique_ptr<CBaseScanner>> scanners;
+  scanners.push_back(std::make_unique<CPngScanner>());
+  scanners.push_back(std::make_unique<CJpegScanner>());
+  scanners.push_back(std::make_unique<CBmpScanner>());
+  test::MemorySource source;
+  source.sectorSize = 4096;
+  test::ExpectFoundWhole(files, test::LayAndScan(files, std::move(scanners), source));
 }
 
 #else

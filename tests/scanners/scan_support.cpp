@@ -4,7 +4,15 @@
 #include <cstring>
 #include <random>
 
+#include <fstream>
+#include <iterator>
+
+#include <gtest/gtest.h>
+
 #include "operations/messages.h"
+#include "scanners/raw_scan.h"
+#include "support/process.h"
+#include "support/recording_sink.h"
 #include "support/memory_device.h"
 
 namespace kavo::test {
@@ -85,6 +93,80 @@ std::vector<uint8_t> RandomBytes(size_t count, uint32_t seed) {
   std::vector<uint8_t> bytes(count);
   for (auto& b : bytes) b = static_cast<uint8_t>(random());
   return bytes;
+}
+
+std::vector<Found> LayAndScan(std::vector<LaidFile>& files,
+                              std::vector<std::unique_ptr<CBaseScanner>> scanners,
+                              MemorySource& source, uint32_t seed) {
+  const uint64_t ss = source.sectorSize;
+  uint64_t at = 0;
+  auto random = [&](uint64_t bytes) {
+    if (bytes == 0) return;
+    source.Put(at, RandomBytes(bytes, seed++));
+    at += bytes;
+  };
+  random(3 * ss);
+  for (size_t i = 0; i < files.size(); ++i) {
+    files[i].sector = at / ss;
+    source.Put(at, files[i].bytes);
+    at += files[i].bytes.size();
+    random((ss - at % ss) % ss);
+    if (i % 2 == 0) {
+      at += 64 * ss;
+    } else {
+      random(67 * ss);
+    }
+  }
+  random(8 * ss + 77);  // a partial last sector
+  source.length = at;
+
+  auto disk = OpenMemory(source);
+  if (disk == nullptr) {
+    ADD_FAILURE() << "the source does not open";
+    return {};
+  }
+  ScannerRegistry registry;
+  for (auto& scanner : scanners) registry.Insert(std::move(scanner), disk.get());
+  NodePtr root = NewRoot();
+  RecoveredNode* fileType = AttachFileType(root.get());
+  RecordingSink sink;
+  ProgressRecord progress;
+  RawScan(*disk, 0, disk->m_nTotalSectors, registry, fileType, &progress, sink);
+  std::vector<Found> found = FoundFiles(fileType);
+  std::sort(found.begin(), found.end(),
+            [](const Found& a, const Found& b) { return a.location < b.location; });
+  return found;
+}
+
+void ExpectFoundWhole(const std::vector<LaidFile>& files, const std::vector<Found>& found) {
+  size_t next = 0;
+  for (const LaidFile& file : files) {
+    SCOPED_TRACE(file.label);
+    while (next < found.size() && found[next].location < file.sector) {
+      ADD_FAILURE() << "a file found at sector " << found[next].location << " before it";
+      ++next;
+    }
+    if (next == found.size() || found[next].location != file.sector) {
+      ADD_FAILURE() << "not found at sector " << file.sector;
+      continue;
+    }
+    EXPECT_EQ(found[next].folder, file.folder);
+    EXPECT_EQ(found[next].size, file.bytes.size() + file.extraBytes);
+    ++next;
+  }
+  for (; next < found.size(); ++next) {
+    ADD_FAILURE() << "a file found at sector " << found[next].location << " after the last";
+  }
+}
+
+std::vector<uint8_t> MakeFile(const std::filesystem::path& folder, const std::string& command,
+                              const std::string& output) {
+  const std::filesystem::path path = folder / output;
+  if (RunShell("cd '" + folder.string() + "' && (" + command + ") >/dev/null 2>&1") != 0) {
+    return {};
+  }
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 }  // namespace kavo::test

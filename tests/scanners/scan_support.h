@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "disk/disk.h"
+#include "scanners/base_scanner.h"
 #include "recovery/tree.h"
 #include "support/recording_sink.h"
 
@@ -50,5 +52,31 @@ std::vector<std::u16string> FolderNames(const RecoveredNode* fileType);
 
 // A deterministic random byte run.
 std::vector<uint8_t> RandomBytes(size_t count, uint32_t seed);
+
+// A real file laid in a carving source, and what the scan should make of it.
+struct LaidFile {
+  std::string label;             // for failure messages
+  std::vector<uint8_t> bytes;    // the file
+  std::u16string folder;         // the extension the scan names it with
+  uint64_t extraBytes = 0;       // bytes the format's end rule records past the file's end
+  uint64_t sector = 0;           // set by LayAndScan: where the source holds it
+};
+
+// Lays `files` at sector boundaries of a sparse source, each followed by random bytes up to its
+// sector's end and then alternately by a zero run and a random run (random bytes first too),
+// scans the source with `scanners` (in registry order) and returns the files found, sorted by
+// location. `source` is kept for content checks.
+std::vector<Found> LayAndScan(std::vector<LaidFile>& files,
+                              std::vector<std::unique_ptr<CBaseScanner>> scanners,
+                              MemorySource& source, uint32_t seed = 7);
+
+// Expects each file found exactly once, at its sector, under its folder, with its length plus
+// its extra bytes, and nothing else found.
+void ExpectFoundWhole(const std::vector<LaidFile>& files, const std::vector<Found>& found);
+
+// Runs `command` (a shell line) in `folder` and returns the bytes of `output` there, or nothing
+// when the command failed or wrote no such file.
+std::vector<uint8_t> MakeFile(const std::filesystem::path& folder, const std::string& command,
+                              const std::string& output);
 
 }  // namespace kavo::test

@@ -4,6 +4,7 @@
 #   carving   kavo-cli carve --formats all  vs photorec, foremost, scalpel (bench/carve_compare.sh)
 #   listing   kavo-cli list --json          vs fls -r -p (bench/ntfs_list.sh, bench/fat_list.sh)
 #   imaging   kavo-cli image                vs dd, ddrescue (bench/imaging.sh)
+#   memory    the NTFS listing of 10 million entries: peak resident memory (bench/ntfs_memory.sh)
 #
 #   tools/bench.sh [WORKDIR]        (as root: the listing and imaging runs use loop devices)
 #
@@ -17,7 +18,8 @@ logs=$work/logs
 mkdir -p "$logs"
 
 cmake -S "$root" -B "$root/build/bench" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-  -DKAVO_BUILD_TESTS=OFF >/dev/null && ninja -C "$root/build/bench" kavo-cli >/dev/null || exit 1
+  -DKAVO_BUILD_TESTS=OFF >/dev/null &&
+  ninja -C "$root/build/bench" kavo-cli make_big_mft ntfs_list_bench >/dev/null || exit 1
 cli=$root/build/bench/src/cli/kavo-cli
 
 rows=()
@@ -69,6 +71,16 @@ if [[ $skip != *" imaging "* ]]; then
     row imaging "image checked" "$(grep -oE 'sha256: [A-Z]+' "$logs/imaging.log")"
   else
     row imaging "imaging" "not run: $(tail -n 1 "$logs/imaging.log")"
+  fi
+fi
+
+if [[ $skip != *" memory "* ]]; then
+  echo "== memory (bench/ntfs_memory.sh)" >&2
+  if WORKDIR=$work bash "$root/bench/ntfs_memory.sh" "$root/build/bench" >"$logs/memory.log" 2>&1; then
+    row memory "NTFS listing, 10 000 000 files: peak" \
+      "$(awk '/^peak resident/ {printf "%.2f GB", $4 * 1024 / 1e9}' "$logs/memory.log"), $(awk '/^peak per entry/ {print $4}' "$logs/memory.log") bytes per entry"
+  else
+    row memory "NTFS listing" "not run: $(tail -n 1 "$logs/memory.log")"
   fi
 fi
 

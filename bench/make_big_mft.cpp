@@ -46,12 +46,12 @@ int main(int argc, char** argv) {
     std::perror(argv[1]);
     return 1;
   }
-  const Bytes mft = RecordBuilder(0)
-                        .StandardInformation(0, 0)
-                        .FileName(5, u"$MFT")
-                        .NonResident(0x80, kavo::test::RunPairs({{mftClusters, kMftCluster}}),
-                                     records * kRecord)
-                        .Build();
+  const Bytes mft =
+      RecordBuilder(0)
+          .StandardInformation(0, 0)
+          .FileName(5, u"$MFT")
+          .NonResident(0x80, kavo::test::RunPairs({{mftClusters, kMftCluster}}), records * kRecord)
+          .Build();
   Bytes head(kMftCluster * kCluster, 0);
   uint8_t* b = head.data();
   b[0] = 0xEB;

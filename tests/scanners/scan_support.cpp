@@ -1,19 +1,18 @@
 #include "scan_support.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstring>
-#include <random>
-
 #include <fstream>
 #include <iterator>
-
-#include <gtest/gtest.h>
+#include <random>
 
 #include "operations/messages.h"
 #include "scanners/raw_scan.h"
+#include "support/memory_device.h"
 #include "support/process.h"
 #include "support/recording_sink.h"
-#include "support/memory_device.h"
 
 namespace kavo::test {
 

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "disk/disk.h"
-#include "scanners/base_scanner.h"
 #include "recovery/tree.h"
+#include "scanners/base_scanner.h"
 #include "support/recording_sink.h"
 
 namespace kavo::test {
@@ -55,11 +55,11 @@ std::vector<uint8_t> RandomBytes(size_t count, uint32_t seed);
 
 // A real file laid in a carving source, and what the scan should make of it.
 struct LaidFile {
-  std::string label;             // for failure messages
-  std::vector<uint8_t> bytes;    // the file
-  std::u16string folder;         // the extension the scan names it with
-  uint64_t extraBytes = 0;       // bytes the format's end rule records past the file's end
-  uint64_t sector = 0;           // set by LayAndScan: where the source holds it
+  std::string label;           // for failure messages
+  std::vector<uint8_t> bytes;  // the file
+  std::u16string folder;       // the extension the scan names it with
+  uint64_t extraBytes = 0;     // bytes the format's end rule records past the file's end
+  uint64_t sector = 0;         // set by LayAndScan: where the source holds it
 };
 
 // Lays `files` at sector boundaries of a sparse source, each followed by random bytes up to its

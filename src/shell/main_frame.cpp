@@ -1,0 +1,134 @@
+#include "shell/main_frame.h"
+
+#include <dbt.h>
+#include <shellapi.h>
+
+#include <filesystem>
+
+#include "operations/messages.h"
+
+namespace kavo::shell {
+
+namespace {
+
+constexpr wchar_t kSaveScanOnClose[] =
+    L"Would you like to save current scan info?  It could be reloaded later. ";
+constexpr wchar_t kSaveScanOnHome[] =
+    L"Would you like to save current scan info?  It could be reloaded later.";
+constexpr wchar_t kSavePartitions[] = L"Do you want to save these partitions for future use?";
+constexpr wchar_t kInProgress[] =
+    L"An operation is in progress. Please cancel the current process.";
+
+// The folder of the program's file, with its trailing backslash.
+std::wstring ProgramFolder() {
+  wchar_t path[MAX_PATH] = {};
+  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring folder(path, n);
+  const size_t slash = folder.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash + 1);
+}
+
+}  // namespace
+
+bool CMainFrame::CreateFrame() {
+  const RECT rect{CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT + kWidth, CW_USEDEFAULT + kHeight};
+  m_context.router = &m_router;
+  if (!Create(nullptr, kProgramName,
+              WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN, rect)) {
+    return false;
+  }
+  m_context.frame = Handle();
+  m_context.prompter.owner = Handle();
+  return true;
+}
+
+void CMainFrame::OnCreated() {
+  const RECT client = ClientRect(Handle());
+  const DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN;
+  m_strip.Create(Handle(), L"CPersistWnd", style, {0, 0, client.right, 30});
+  m_router.Create(Handle(), L"CBaseWnd", style, {0, 30, client.right, client.bottom});
+  SendMessageW(m_strip.Handle(), UM_SIDE_STRIP, 0, 0);
+}
+
+bool CMainFrame::AskToSavePartitions() {
+  if (m_router.CurrentPage() != L"CDriveListingWnd" || m_context.session.foundPartitions.empty()) {
+    return false;
+  }
+  if (Ask(m_context, kSavePartitions, nullptr, PromptIcon::Information, PromptButtons::YesNo) ==
+      PromptAnswer::Yes) {
+    SendMessageW(Handle(), UM_SAVE_PARTITIONS, 0, 0);
+  }
+  return true;
+}
+
+void CMainFrame::OnClose() {
+  const std::wstring page = m_router.CurrentPage();
+  if (page.empty()) return;
+  if (page == L"CScanWnd") {
+    Ask(m_context, kInProgress, L"Information", PromptIcon::Information, PromptButtons::Ok);
+    return;
+  }
+  if (page == L"CTreeListWnd") {
+    if (Ask(m_context, kSaveScanOnClose, nullptr, PromptIcon::None, PromptButtons::YesNo) ==
+        PromptAnswer::Yes) {
+      SendMessageW(Handle(), UM_SAVE_SCAN, 0, 0);
+    }
+  } else {
+    AskToSavePartitions();
+  }
+  SendMessageW(Handle(), UM_CLOSE_APP, 0, 0);
+}
+
+void CMainFrame::OnHome() {
+  AskToSavePartitions();
+  if (m_router.CurrentPage() == L"CTreeListWnd" &&
+      Ask(m_context, kSaveScanOnHome, nullptr, PromptIcon::Information, PromptButtons::YesNo) ==
+          PromptAnswer::Yes) {
+    SendMessageW(Handle(), UM_SAVE_SCAN, 0, 0);
+  }
+  m_context.session.foundPartitions.clear();
+  m_context.session.foundVolumes.clear();
+  m_context.session.treeRoot.reset();
+  SendMessageW(Handle(), WM_SIZE, SIZE_RESTORED, MAKELPARAM(980, 508));
+  SendMessageW(m_router.Handle(), UM_GO_HOME, 0, 0);
+  ShowWindow(Handle(), SW_SHOW);
+  SetWindowLongPtrW(Handle(), GWL_STYLE,
+                    GetWindowLongPtrW(Handle(), GWL_STYLE) | WS_THICKFRAME | WS_MAXIMIZEBOX);
+  SetWindowPos(Handle(), nullptr, 0, 0, 0, 0,
+               SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
+}
+
+void CMainFrame::OnHelp() {
+  const std::wstring help = ProgramFolder() + L"Kavo.chm";
+  if (!std::filesystem::exists(std::filesystem::path(help))) {
+    const std::wstring text = L"The help file " + help + L" was not found.";
+    Ask(m_context, text.c_str(), nullptr, PromptIcon::Warning, PromptButtons::Ok);
+    return;
+  }
+  ShellExecuteW(Handle(), L"open", help.c_str(), nullptr, nullptr, SW_SHOW);
+}
+
+LRESULT CMainFrame::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_SIZE:
+      MoveWindow(m_strip.Handle(), 0, 0, LOWORD(lParam), 30, TRUE);
+      MoveWindow(m_router.Handle(), 0, 30, LOWORD(lParam),
+                 HIWORD(lParam) > 30 ? HIWORD(lParam) - 30 : 0, TRUE);
+      return 0;
+    case WM_CLOSE: OnClose(); return 0;
+    case UM_CLOSE_APP: DestroyWindow(Handle()); return 0;
+    case WM_COMMAND:
+      if (LOWORD(wParam) == kHomeCommand) OnHome();
+      if (LOWORD(wParam) == kHelpCommand) OnHelp();
+      return 0;
+    case WM_DEVICECHANGE:
+      if (wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE) {
+        SendMessageW(m_router.Handle(), UM_PAGE_REFRESH, 0, 0);
+      }
+      return TRUE;
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    default: return Window::OnMessage(message, wParam, lParam);
+  }
+}
+
+}  // namespace kavo::shell

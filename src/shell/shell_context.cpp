@@ -1,0 +1,68 @@
+#include "shell/shell_context.h"
+
+#include "shell/home_wnd.h"
+#include "shell/splash_wnd.h"
+#include "shell/strip_wnd.h"
+
+namespace kavo::shell {
+
+namespace {
+
+UINT IconFlags(PromptIcon icon) {
+  switch (icon) {
+    case PromptIcon::Information: return MB_ICONINFORMATION;
+    case PromptIcon::Warning: return MB_ICONWARNING;
+    case PromptIcon::Error: return MB_ICONERROR;
+    case PromptIcon::Question: return MB_ICONQUESTION;
+    case PromptIcon::None: break;
+  }
+  return 0;
+}
+
+UINT ButtonFlags(PromptButtons buttons) {
+  switch (buttons) {
+    case PromptButtons::OkCancel: return MB_OKCANCEL;
+    case PromptButtons::YesNo: return MB_YESNO;
+    case PromptButtons::YesNoCancel: return MB_YESNOCANCEL;
+    case PromptButtons::RetryCancel: return MB_RETRYCANCEL;
+    case PromptButtons::Ok: break;
+  }
+  return MB_OK;
+}
+
+std::wstring Wide(const std::u16string& text) {
+  return {text.begin(), text.end()};
+}
+
+}  // namespace
+
+PromptAnswer MessageBoxPrompter::Ask(const std::u16string& text, const std::u16string& caption,
+                                     PromptIcon icon, PromptButtons buttons) {
+  const std::wstring title = caption.empty() ? std::wstring(kProgramName) : Wide(caption);
+  switch (MessageBoxW(owner, Wide(text).c_str(), title.c_str(),
+                      IconFlags(icon) | ButtonFlags(buttons))) {
+    case IDYES: return PromptAnswer::Yes;
+    case IDNO: return PromptAnswer::No;
+    case IDCANCEL: return PromptAnswer::Cancel;
+    case IDRETRY: return PromptAnswer::Retry;
+    default: return PromptAnswer::Ok;
+  }
+}
+
+PromptAnswer Ask(ShellContext& context, const wchar_t* text, const wchar_t* caption,
+                 PromptIcon icon, PromptButtons buttons) {
+  const std::wstring t(text);
+  const std::wstring c(caption != nullptr ? caption : L"");
+  return context.prompter.Ask({t.begin(), t.end()}, {c.begin(), c.end()}, icon, buttons);
+}
+
+std::unique_ptr<Window> NewPageWindow(std::wstring_view name, ShellContext& context) {
+  if (name == L"CHomeWnd") return std::make_unique<CHomeWnd>(context);
+  if (name == L"CSplashWnd") return std::make_unique<CSplashWnd>(context);
+  if (name == L"CHomeCmdWnd") return std::make_unique<CStripWnd>(L"Select a recovery option");
+  if (name == L"CSplashCmdWnd") return std::make_unique<CStripWnd>(L"Advance Option");
+  if (name == L"CHomeSBar") return std::make_unique<CStripWnd>(L"");
+  return nullptr;
+}
+
+}  // namespace kavo::shell

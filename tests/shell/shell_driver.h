@@ -1,0 +1,62 @@
+// Drives Kavo.exe from outside, as a user or the system could: starts it, finds its windows by
+// their names, sends them messages, clicks buttons and reads and answers message boxes.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace kavo::test {
+
+// A message box of the program: its caption, its text and its window.
+struct MessageBoxSeen {
+  HWND window = nullptr;
+  std::wstring caption;
+  std::wstring text;
+};
+
+class ShellDriver {
+ public:
+  explicit ShellDriver(std::wstring program) : m_program(std::move(program)) {}
+  ~ShellDriver();
+  ShellDriver(const ShellDriver&) = delete;
+  ShellDriver& operator=(const ShellDriver&) = delete;
+
+  // Starts the program and waits for its main window; false when it does not appear.
+  bool Start();
+  // Starts another copy of the program (its process only, no window awaited).
+  HANDLE StartAnother();
+  // Waits up to `ms` for the program to end; its exit code, or -1 while it still runs.
+  int WaitForExit(DWORD ms);
+
+  HWND Frame() const { return m_frame; }
+  // The first window below the frame named `name` (at any depth), or null.
+  HWND Find(const std::wstring& name) const;
+  // The window name of the child of holder `holder` ("CActiveToolWnd"), or empty.
+  std::wstring HolderChild(const std::wstring& holder) const;
+  // The control `id` below window `parent`.
+  HWND Control(HWND parent, int id) const { return GetDlgItem(parent, id); }
+
+  // Sends `message` to the router and waits for it to be handled.
+  LRESULT ToRouter(UINT message, WPARAM wParam = 0, LPARAM lParam = 0);
+  // Posts a click to a button, as a user's click arrives.
+  void Click(HWND button);
+  // Lets the program handle what is queued.
+  void Settle();
+
+  // Waits up to `ms` for a message box of process `process` (the program's when null).
+  MessageBoxSeen WaitForMessageBox(DWORD ms, HANDLE process = nullptr);
+  // Presses button `id` (IDOK, IDYES, IDNO) of a message box.
+  void Answer(const MessageBoxSeen& box, int id);
+
+ private:
+  std::wstring m_program;
+  PROCESS_INFORMATION m_process{};
+  HWND m_frame = nullptr;
+};
+
+// The window text of `hwnd`.
+std::wstring TextOf(HWND hwnd);
+
+}  // namespace kavo::test

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Screenshots of the pages of Kavo.exe under Xvfb, in a wine virtual desktop, into
+# docs/screenshots/: the home page and the advanced-options page.
+#
+#   tools/screenshots.sh [KAVO_EXE]   (default build/win64/src/shell/Kavo.exe)
+#
+# Needs Xvfb, xdotool, ImageMagick's import and wine64; wine's own fonts are unpacked into the
+# scratch prefix from Debian's fonts-wine package (downloaded, not installed).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+exe=$(realpath "${1:-$root/build/win64/src/shell/Kavo.exe}")
+out=$root/docs/screenshots
+mkdir -p "$out"
+source "$root/tools/wine-env.sh"
+display=:97
+Xvfb "$display" -screen 0 1024x768x24 >/dev/null 2>&1 &
+xvfb=$!
+cleanup() {
+  wine_prefix_cleanup
+  kill "$xvfb" 2>/dev/null || true
+}
+trap cleanup EXIT
+export DISPLAY=$display
+
+"$WINE" cmd /c exit >/dev/null 2>&1 </dev/null
+"$WINE" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+"$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+"$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
+fonts=$wine_scratch/fonts
+mkdir -p "$fonts"
+(cd "$fonts" && apt-get download fonts-wine >/dev/null 2>&1 && dpkg -x fonts-wine_*.deb x) &&
+  cp "$fonts"/x/usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/" ||
+  echo "fonts-wine not available: text may be missing" >&2
+"$WINESERVER" -k >/dev/null 2>&1 || true
+
+"$WINE" "$exe" >/dev/null 2>&1 </dev/null &
+window=
+for _ in $(seq 1 100); do
+  window=$(xdotool search --name '^Kavo$' 2>/dev/null | head -n 1) && [ -n "$window" ] && break
+  sleep 0.2
+done
+[ -n "$window" ] || { echo "Kavo's window did not appear" >&2; exit 1; }
+sleep 2
+shot() { import -window root -crop 1000x560+0+0 "$out/$1.png"; echo "wrote docs/screenshots/$1.png"; }
+xdotool windowmove "$window" 0 0
+xdotool mousemove 5 700
+sleep 1
+shot home
+# The "Advance Option" button: the page's centre + 230, 40 pixels below the strip and command bar.
+eval "$(xdotool getwindowgeometry --shell "$window")"
+xdotool mousemove $((X + 500 + 330)) $((Y + 30 + 30 + 40 + 160)) click 1
+sleep 1
+xdotool mousemove 5 700
+sleep 1
+shot advanced-options

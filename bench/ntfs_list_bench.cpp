@@ -13,12 +13,12 @@
 #endif
 
 #include "disk/disk.h"
+#include "disk/volume.h"
 #include "operations/message_sink.h"
 #include "operations/progress.h"
 #include "platform/text.h"
 #include "recovery/ntfs/ntfs_reader.h"
 #include "recovery/tree.h"
-#include "recovery/volume.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "disk/volume.h"
 #include "recovery/fat/fat_reader.h"
-#include "recovery/volume.h"
 #include "support/memory_device.h"
 
 namespace {

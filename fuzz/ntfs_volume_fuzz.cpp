@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "disk/volume.h"
 #include "operations/message_sink.h"
 #include "recovery/ntfs/ntfs_reader.h"
 #include "recovery/tree.h"
-#include "recovery/volume.h"
 #include "support/memory_device.h"
 
 namespace {

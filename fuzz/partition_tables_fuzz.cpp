@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "partition/drive_list_entry.h"
-#include "recovery/search/partition_scan.h"
+#include "partition/partition_scan.h"
 #include "support/memory_device.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -1,12 +1,12 @@
 #include "cli/commands.h"
 #include "cli/output.h"
 #include "cli/source.h"
+#include "disk/volume.h"
 #include "operations/progress.h"
+#include "partition/partition_scan.h"
 #include "platform/text.h"
 #include "recovery/partition_list.h"
 #include "recovery/scan_info.h"
-#include "recovery/search/partition_scan.h"
-#include "recovery/volume.h"
 
 namespace kavo::cli {
 

@@ -5,11 +5,11 @@
 #include "cli/progress_bar.h"
 #include "cli/source.h"
 #include "cli/tree_view.h"
+#include "disk/volume.h"
 #include "platform/device.h"
 #include "platform/text.h"
 #include "recovery/save.h"
 #include "recovery/scan_info.h"
-#include "recovery/volume.h"
 
 namespace kavo::cli {
 

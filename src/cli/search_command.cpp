@@ -2,7 +2,7 @@
 #include "cli/job.h"
 #include "cli/output.h"
 #include "cli/source.h"
-#include "recovery/search/partition_scan.h"
+#include "partition/partition_scan.h"
 #include "recovery/search/volume_search.h"
 
 namespace kavo::cli {

@@ -2,9 +2,10 @@
 
 #include "cli/commands.h"
 #include "cli/output.h"
+#include "disk/volume.h"
+#include "partition/partition_scan.h"
 #include "platform/text.h"
-#include "recovery/search/partition_scan.h"
-#include "recovery/volume.h"
+#include "recovery/selected_volume.h"
 
 namespace kavo::cli {
 

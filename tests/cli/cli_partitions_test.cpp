@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "cli/cli_support.h"
-#include "recovery/search/real_disks.h"
+#include "partition/real_disks.h"
 #include "support/process.h"
 #include "support/test_paths.h"
 

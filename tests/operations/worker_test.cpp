@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "copy/fault_device.h"
+#include "disk/volume.h"
 #include "operations/messages.h"
-#include "recovery/volume.h"
 #include "support/fixtures.h"
 #include "support/process.h"
 #include "support/recording_prompter.h"

@@ -5,9 +5,9 @@
 
 #include <fstream>
 
+#include "disk/volume.h"
 #include "platform/bytes.h"
 #include "recovery/filesystem.h"
-#include "recovery/volume.h"
 #include "support/fixtures.h"
 #include "support/recording_prompter.h"
 #include "support/test_paths.h"

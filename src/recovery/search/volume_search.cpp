@@ -5,10 +5,10 @@
 #include <cstring>
 #include <vector>
 
+#include "disk/volume.h"
 #include "operations/messages.h"
 #include "platform/bytes.h"
 #include "recovery/ntfs/ntfs_record.h"
-#include "recovery/volume.h"
 
 namespace kavo {
 

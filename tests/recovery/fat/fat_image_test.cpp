@@ -10,9 +10,9 @@
 #include <map>
 #include <sstream>
 
+#include "disk/volume.h"
 #include "platform/text.h"
 #include "recovery/fat/fat_reader.h"
-#include "recovery/volume.h"
 #include "support/process.h"
 #include "support/test_paths.h"
 

@@ -18,10 +18,10 @@
 #include <vector>
 
 #include "disk/disk.h"
+#include "disk/volume.h"
 #include "operations/messages.h"
 #include "platform/text.h"
 #include "recovery/ntfs/ntfs_reader.h"
-#include "recovery/volume.h"
 #include "support/process.h"
 #include "support/test_paths.h"
 

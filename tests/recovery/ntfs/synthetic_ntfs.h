@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "disk/disk.h"
+#include "disk/volume.h"
 #include "platform/bytes.h"
-#include "recovery/volume.h"
 #include "support/memory_device.h"
 
 namespace kavo::test {

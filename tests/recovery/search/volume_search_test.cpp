@@ -7,9 +7,10 @@
 
 #include <fstream>
 
+#include "partition/partition_scan.h"
+#include "partition/real_disks.h"
 #include "platform/bytes.h"
-#include "recovery/search/partition_scan.h"
-#include "recovery/search/real_disks.h"
+#include "recovery/selected_volume.h"
 #include "support/test_paths.h"
 
 namespace kavo {

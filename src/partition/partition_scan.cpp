@@ -1,11 +1,10 @@
-#include "recovery/search/partition_scan.h"
+#include "partition/partition_scan.h"
 
 #include <algorithm>
 #include <vector>
 
+#include "disk/volume.h"
 #include "partition/partition_tables.h"
-#include "recovery/ntfs/ntfs_reader.h"
-#include "recovery/volume.h"
 
 namespace kavo {
 
@@ -65,7 +64,7 @@ bool ReadPartitionTables(CDisk& source, FoundVolumeList& volumes) {
   return volumes.size() > before;
 }
 
-std::u16string SelectorForEntry(const DriveListEntry& entry, uint32_t operation) {
+std::u16string RowSelector(const DriveListEntry& entry, bool byDriveNumber) {
   if (entry.kind == SourceKind::LogicalDrive) return entry.secondText;
   const std::u16string upper = Upper(entry.name);
   if (upper.find(u".IMG") != std::u16string::npos || HasImageExtension(entry.name)) {
@@ -79,11 +78,11 @@ std::u16string SelectorForEntry(const DriveListEntry& entry, uint32_t operation)
       return entry.name.substr(prefix.size());
     }
   }
-  const size_t keep = operation == kOpPartitionRecovery ? 1 : 2;
+  const size_t keep = byDriveNumber ? 1 : 2;
   return upper.size() <= keep ? upper : upper.substr(upper.size() - keep);
 }
 
-bool SetUpSelectedVolume(CDisk& source, const DriveListEntry& entry, uint32_t operation) {
+bool SetUpRowVolume(CDisk& source, const DriveListEntry& entry, bool geometryFromRecord) {
   const PartitionRecord* record = entry.record.get();
   if (record == nullptr) {
     source.m_nStartSector = 0;
@@ -92,9 +91,9 @@ bool SetUpSelectedVolume(CDisk& source, const DriveListEntry& entry, uint32_t op
   source.m_nStartSector = record->firstSector;
   bool usable = DetectVolume(source);
   if (!usable) source.m_nFileSystem = record->fileSystem;
-  const bool fromRecord = operation != kOpDeletedRecovery;
   VolumeParams& v = source.m_volume;
-  if (!usable && fromRecord && record->fileSystem >= FS_FAT16 && record->fileSystem <= FS_EXFAT) {
+  if (!usable && geometryFromRecord && record->fileSystem >= FS_FAT16 &&
+      record->fileSystem <= FS_EXFAT) {
     v = VolumeParams{};
     v.partitionStart = record->firstSector;
     v.bytesPerSector = static_cast<uint16_t>(source.m_nSectorSize);
@@ -124,27 +123,24 @@ bool SetUpSelectedVolume(CDisk& source, const DriveListEntry& entry, uint32_t op
     v.bytesPerCluster = v.sectorsPerCluster * v.bytesPerSector;
     usable = v.sectorsPerCluster != 0;
   }
-  if (source.m_nFileSystem == FS_NTFS) {
-    if (fromRecord && record->fileSystem == FS_NTFS) {
-      v.partitionStart = record->firstSector;
-      v.bytesPerSector = static_cast<uint16_t>(source.m_nSectorSize);
-      if (v.volumeSectors == 0) {
-        const uint64_t available =
-            source.m_nTotalSectors - std::min(source.m_nTotalSectors, record->firstSector);
-        v.volumeSectors = std::min(record->totalSectors, available);
-      }
-      // The record counts in the volume's own sectors, the reader in the source's: a volume
-      // formatted with 4096-byte sectors on a 512-byte disk has eight source sectors to one.
-      const uint32_t sectorSize = std::max<uint32_t>(source.m_nSectorSize, 1);
-      v.bytesPerCluster = record->bytesPerCluster;
-      v.sectorsPerCluster = record->bytesPerCluster / sectorSize;
-      v.mftCluster = record->MftCluster();
-      v.mftMirrorCluster = record->MftMirrorCluster();
-      v.bytesPerMftRecord = record->mftRecordBytes;
-      v.sectorsPerMftRecord = record->mftRecordBytes / sectorSize;
-      v.mftStartSector = v.mftCluster * v.sectorsPerCluster;
+  if (source.m_nFileSystem == FS_NTFS && geometryFromRecord && record->fileSystem == FS_NTFS) {
+    v.partitionStart = record->firstSector;
+    v.bytesPerSector = static_cast<uint16_t>(source.m_nSectorSize);
+    if (v.volumeSectors == 0) {
+      const uint64_t available =
+          source.m_nTotalSectors - std::min(source.m_nTotalSectors, record->firstSector);
+      v.volumeSectors = std::min(record->totalSectors, available);
     }
-    usable = NtfsReader(source).LocateMft();
+    // The record counts in the volume's own sectors, the reader in the source's: a volume
+    // formatted with 4096-byte sectors on a 512-byte disk has eight source sectors to one.
+    const uint32_t sectorSize = std::max<uint32_t>(source.m_nSectorSize, 1);
+    v.bytesPerCluster = record->bytesPerCluster;
+    v.sectorsPerCluster = record->bytesPerCluster / sectorSize;
+    v.mftCluster = record->MftCluster();
+    v.mftMirrorCluster = record->MftMirrorCluster();
+    v.bytesPerMftRecord = record->mftRecordBytes;
+    v.sectorsPerMftRecord = record->mftRecordBytes / sectorSize;
+    v.mftStartSector = v.mftCluster * v.sectorsPerCluster;
   }
   return usable;
 }

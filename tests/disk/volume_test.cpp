@@ -1,5 +1,5 @@
 // Volume detection on volumes made by the real formatters, and on boot sectors that must fail.
-#include "recovery/volume.h"
+#include "disk/volume.h"
 
 #include <gtest/gtest.h>
 

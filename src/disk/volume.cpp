@@ -1,4 +1,4 @@
-#include "recovery/volume.h"
+#include "disk/volume.h"
 
 #include <algorithm>
 #include <vector>

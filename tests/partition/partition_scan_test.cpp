@@ -1,12 +1,13 @@
 // Reading partition tables into records on disks made by sfdisk/sgdisk and the real formatters,
 // the records of table entries whose volume is not what the type promises, and opening a row.
-#include "recovery/search/partition_scan.h"
+#include "partition/partition_scan.h"
 
 #include <gtest/gtest.h>
 
+#include "disk/volume.h"
 #include "partition/memory_disk.h"
-#include "recovery/search/real_disks.h"
-#include "recovery/volume.h"
+#include "partition/real_disks.h"
+#include "recovery/selected_volume.h"
 #include "support/test_paths.h"
 
 namespace kavo {

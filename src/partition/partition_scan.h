@@ -1,12 +1,11 @@
-// Reading the partition tables of a source into its found-volume list, and opening a found
-// volume (or any drive-list row) as the selected source.
+// Reading the partition tables of a source into its found-volume list, the quick scan of an
+// image file, and setting up the volume of a drive-list row on the source opened for it.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "disk/disk.h"
-#include "operations/operation_codes.h"
 #include "partition/drive_list_entry.h"
 #include "partition/partition_record.h"
 
@@ -19,16 +18,18 @@ namespace kavo {
 bool ReadPartitionTables(CDisk& source, FoundVolumeList& volumes);
 
 // The selector that opens a row: a logical drive's designation (second text); for partitions and
-// physical drives the name itself when it names an image file, else its last character (Partition
-// Recovery: a drive number) or its last two ("C:").
-std::u16string SelectorForEntry(const DriveListEntry& entry, uint32_t operation);
+// physical drives the name itself when it names an image file, else its last character when the
+// drive is opened by its number (Partition Recovery) or its last two ("C:").
+std::u16string RowSelector(const DriveListEntry& entry, bool byDriveNumber);
 
 // On a source opened for a Partition or LogicalDrive row: sets the start sector and file-system
-// code from the row's record and detects the volume there. When detection fails (outside Deleted
-// Recovery) the geometry is taken from the record, so that a volume whose boot sector is lost
-// can still be read; for NTFS the MFT geometry always comes from the record outside Deleted
-// Recovery, and the MFT is located. True when the source then describes a readable volume.
-bool SetUpSelectedVolume(CDisk& source, const DriveListEntry& entry, uint32_t operation);
+// code from the row's record and detects the volume there. With `geometryFromRecord` (every
+// operation but Deleted Recovery), when detection fails the geometry is taken from the record,
+// so that a volume whose boot sector is lost can still be read, and the MFT geometry of an NTFS
+// volume always comes from the record. A row without a record has its volume detected at sector
+// 0. True when the source then describes a volume; an NTFS volume is readable only once its MFT
+// is located, which is the NTFS reader's part.
+bool SetUpRowVolume(CDisk& source, const DriveListEntry& entry, bool geometryFromRecord);
 
 enum class QuickScanResult { FoundVolumes, WholeImage, NothingFound };
 

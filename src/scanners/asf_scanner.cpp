@@ -69,6 +69,9 @@ const char16_t* NameByCodecs(FileCursor& file, uint64_t list, uint64_t size) {
                            ? std::numeric_limits<uint64_t>::max()
                            : list + size;
   uint16_t firstType = 0;
+  auto byFirstEntry = [&firstType]() -> const char16_t* {
+    return firstType == kAudioCodec ? u"wma" : u"asf";
+  };
   uint64_t entry = list + 44;
   for (uint32_t i = 0; i < count && entry + 2 <= end; ++i) {
     if (!file.Read(entry, field, 2)) break;
@@ -78,13 +81,12 @@ const char16_t* NameByCodecs(FileCursor& file, uint64_t list, uint64_t size) {
     // Step over the name, the description and the codec data.
     uint64_t at = entry + 2;
     for (uint32_t unit : {2u, 2u, 1u}) {
-      if (at + 2 > end || !file.Read(at, field, 2))
-        return firstType == kAudioCodec ? u"wma" : u"asf";
+      if (at + 2 > end || !file.Read(at, field, 2)) return byFirstEntry();
       at += 2 + uint64_t{LoadLe16(field)} * unit;
     }
     entry = at;
   }
-  return firstType == kAudioCodec ? u"wma" : u"asf";
+  return byFirstEntry();
 }
 
 }  // namespace

@@ -1,0 +1,26 @@
+// Compiled help files: "ITSF" with 1 at offset 12; the header section that follows the header
+// states the file's size.
+#pragma once
+
+#include <vector>
+
+#include "scanners/base_scanner.h"
+
+namespace kavo {
+
+class CCHMScanner final : public CBaseScanner {
+ public:
+  CCHMScanner();
+  int MatchSignature(const uint8_t* sector, uint64_t blockFirstSector, uint32_t index) override;
+  int ParseFile(uint8_t* sector) override;
+
+ private:
+  // Copies `count` bytes at `offset` of the file into `out`, reading the sectors they lie in;
+  // false on a stop request or when the source ends first.
+  bool ReadAt(uint64_t offset, uint8_t* out, uint32_t count);
+
+  std::vector<uint8_t> m_buffer;  // sector m_nBuffered of the file
+  uint64_t m_nBuffered = 0;
+};
+
+}  // namespace kavo

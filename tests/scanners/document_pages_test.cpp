@@ -1,0 +1,261 @@
+// PDF documents and web pages: real files written by Ghostscript, qpdf, exiftool, LibreOffice and
+// ImageMagick, and byte-exact layouts for the edge cases of their measures.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "scan_support.h"
+#include "scanners/html_scanner.h"
+#include "scanners/pdf_scanner.h"
+#include "scanners/raw_scan.h"
+#include "support/process.h"
+#include "support/test_paths.h"
+
+namespace kavo {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes B(const std::string& s) {
+  return {s.begin(), s.end()};
+}
+size_t Count(const Bytes& bytes, const std::string& what) {
+  size_t n = 0;
+  for (auto at = bytes.begin();
+       (at = std::search(at, bytes.end(), what.begin(), what.end())) != bytes.end(); ++at) {
+    ++n;
+  }
+  return n;
+}
+
+std::vector<std::unique_ptr<CBaseScanner>> Scanners() {
+  std::vector<std::unique_ptr<CBaseScanner>> s;
+  s.push_back(std::make_unique<CPdFormat>());
+  s.push_back(std::make_unique<CHTML>());
+  return s;
+}
+
+// Lays `files` between random and zero runs and expects those with a folder found whole, and
+// the others (folder empty) not found.
+void ExpectWhole(std::vector<test::LaidFile> files, uint32_t sectorSize = 512) {
+  test::MemorySource source;
+  source.sectorSize = sectorSize;
+  const auto found = test::LayAndScan(files, Scanners(), source);
+  files.erase(std::remove_if(files.begin(), files.end(),
+                             [](const test::LaidFile& f) { return f.folder.empty(); }),
+              files.end());
+  test::ExpectFoundWhole(files, found);
+}
+
+// A one-object PDF with a cross-reference table and `eol` after its "%%EOF"; a comment before
+// the table puts `keyword` at offset `at` (when given).
+Bytes Pdf(const std::string& eol = "\n", const std::string& keyword = "", size_t at = 0,
+          const std::string& version = "1.4") {
+  const std::string head = "%PDF-" + version + "\n1 0 obj\n<< /Type /Catalog >>\nendobj\n";
+  auto build = [&](size_t pad) {
+    std::string s = head + "%" + std::string(pad, 'c') + "\n";
+    const std::string offset = std::to_string(s.size());
+    s += "xref\n0 2\n0000000000 65535 f \n0000000009 00000 n \ntrailer\n<< /Size 2 /Root 1 0 R "
+         ">>\nstartxref\n" +
+         offset + "\n%%EOF" + eol;
+    return s;
+  };
+  std::string s = build(0);
+  if (keyword.empty()) return B(s);
+  // Twice: the offset after "startxref" grows with the comment.
+  for (size_t pad = 0, i = 0; i < 2; ++i) s = build(pad += at - s.find(keyword));
+  return B(s);
+}
+
+// An incremental update with CR LF line ends but 19-byte table entries, after `base`.
+Bytes Updated(Bytes base) {
+  const std::string update =
+      "2 0 obj\r\n<< /Title (Kavo) >>\r\nendobj\r\nxref\r\n0 1\r\n0000000000 65535 f\n2 1\r\n" +
+      std::string(
+          "0000000100 00000 n\ntrailer\r\n<< /Size 3 /Prev 80 >>\r\nstartxref\r\n123\r\n"
+          "%%EOF\r\n");
+  base.insert(base.end(), update.begin(), update.end());
+  return base;
+}
+
+TEST(PdfScanner, MeasuresToTheLastEofAndItsLineEnd) {
+  Bytes cut = Pdf();
+  cut.resize(cut.size() - 6);  // no "%%EOF"
+  Bytes noTrailer = Pdf();
+  std::fill_n(std::search(noTrailer.begin(), noTrailer.end(), "trailer", "trailer" + 7), 7, 'x');
+  std::vector<test::LaidFile> files = {
+      {"lf", Pdf("\n"), u"pdf"},
+      {"cut off", cut, u""},
+      {"crlf", Pdf("\r\n"), u"pdf"},
+      {"version 2.0", Pdf("\n", "", 0, "2.0"), u""},
+      {"cr", Pdf("\r"), u"pdf"},
+      {"no trailer", noTrailer, u""},
+      {"no line end", Pdf(""), u"pdf"},
+      {"xref straddles", Pdf("\n", "xref", 510), u"pdf"},
+      {"eof straddles", Pdf("\n", "%%EOF", 1022), u"pdf"},
+      {"update by hand", Updated(Pdf("\n", "xref", 2000)), u"pdf"},
+  };
+  for (uint32_t ss : {512u, 4096u}) {
+    SCOPED_TRACE(ss);
+    ExpectWhole(files, ss);
+  }
+}
+
+TEST(PdfScanner, KeepsAPdfThatFollowsAnotherAtItsNextSectorApart) {
+  test::MemorySource source;
+  const Bytes first = Pdf("\n", "%%EOF", 1024 - 6);  // ends at its sector's end
+  ASSERT_EQ(first.size(), 1024u);
+  source.Put(0, first);
+  source.Put(1024, Pdf("\r\n"));
+  source.length = 8192;
+  auto disk = test::OpenMemory(source);
+  ScannerRegistry registry;
+  registry.Insert(std::make_unique<CPdFormat>(), disk.get());
+  NodePtr root = NewRoot();
+  RecoveredNode* fileType = AttachFileType(root.get());
+  test::RecordingSink sink;
+  RawScan(*disk, 0, disk->m_nTotalSectors, registry, fileType, nullptr, sink);
+  const auto found = test::FoundFiles(fileType);
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0].size, 1024u);
+  EXPECT_EQ(found[1].location, 2u);
+  EXPECT_EQ(found[1].size, Pdf("\r\n").size());
+}
+
+TEST(HtmlScanner, EndsAfterTheLowerCaseClosingTagAndItsLineEnd) {
+  auto page = [](size_t tagAt, const std::string& tail, const std::string& before = "") {
+    std::string s = "<!DOCTYPE html>\n<html><body>" + before;
+    s.resize(tagAt, 'w');
+    return B(s + "</html>" + tail);
+  };
+  auto wide = [](const Bytes& narrow) {
+    Bytes w;
+    for (uint8_t b : narrow) w.insert(w.end(), {b, 0});
+    return w;
+  };
+  Bytes unended = B("<html><body>no end");
+  unended.push_back(0);  // the text ends without a tag
+  std::vector<test::LaidFile> files = {
+      {"tag at 100 of the third sector", page(1124, ""), u"html"},
+      {"lf", page(40, "\n"), u"html"},
+      {"unended", unended, u"", 0},
+      {"crlf, tag straddles", page(508, "\r\n"), u"html"},
+      {"upper case tag passed over", page(700, "\n", "</HTML>"), u"html"},
+      {"utf-16le, tag straddles", wide(page(250, "\r\n")), u"html"},
+  };
+  files[2].bytes.resize(600, 'x');  // text after the NUL does not hold the tag either
+  files[2].bytes.insert(files[2].bytes.end(), {'<', '/', 'h', 't', 'm', 'l', '>'});
+  EXPECT_EQ(files[0].bytes.size(), 1131u);
+  for (uint32_t ss : {512u, 4096u}) {
+    SCOPED_TRACE(ss);
+    ExpectWhole(files, ss);
+  }
+}
+
+TEST(DocumentScanners, HonourAStopRequest) {
+  test::MemorySource source;
+  source.Put(0, Pdf("\n", "xref", 3000));
+  source.Put(8192, B("<html>" + std::string(3000, 'w') + "</html>"));
+  source.length = 16384;
+  auto disk = test::OpenMemory(source);
+  for (uint64_t at : {0u, 16u}) {
+    std::unique_ptr<CBaseScanner> scanner = std::move(Scanners()[at == 0 ? 0 : 1]);
+    ProgressRecord progress;
+    scanner->m_pDisk = disk.get();
+    scanner->m_pProgress = &progress;
+    Bytes sector(512);
+    disk->ReadSectors(sector.data(), 512, at);
+    ASSERT_NE(scanner->MatchSignature(sector.data(), at, 0), 0);
+    ASSERT_NE(scanner->ParseFile(sector.data()), 0);
+    progress.RequestStop();
+    EXPECT_EQ(scanner->ParseFile(sector.data()), 0);
+    EXPECT_EQ(scanner->MatchSignature(sector.data(), at, 0), at == 0 ? 1 : 0);
+    EXPECT_EQ(progress.State(), PS_STOPPED);
+  }
+}
+
+#ifndef _WIN32
+
+class RealDocuments : public ::testing::Test {
+ protected:
+  Bytes Make(const std::string& command, const std::string& output) {
+    Bytes bytes = test::MakeFile(m_dir.path(), command, output);
+    EXPECT_FALSE(bytes.empty()) << command;
+    return bytes;
+  }
+  test::ScratchDir m_dir;
+};
+
+constexpr char kGs[] = "gs -q -dNOPAUSE -dBATCH -sDEVICE=pdfwrite -o ";
+constexpr char kPages[] =
+    " -c '/Helvetica findfont 14 scalefont setfont 1 1 60 { 72 720 moveto 9 string cvs show "
+    "( Kavo page) show 100 100 moveto 300 400 lineto stroke showpage } for'";
+
+TEST_F(RealDocuments, PdfsFromGhostscriptQpdfAndExiftoolAreFoundWhole) {
+  for (const char* tool : {"gs", "qpdf", "exiftool"}) {
+    if (!test::HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+  }
+  const Bytes page = Make(kGs + std::string("page.pdf -c '72 720 moveto 300 400 lineto stroke "
+                                            "showpage'"),
+                          "page.pdf");
+  const Bytes pages = Make(kGs + std::string("pages.pdf") + kPages, "pages.pdf");
+  const Bytes linear = Make("qpdf --linearize pages.pdf linear.pdf", "linear.pdf");
+  const Bytes streams = Make("qpdf --object-streams=generate pages.pdf streams.pdf", "streams.pdf");
+  const Bytes both =
+      Make("qpdf --linearize --object-streams=generate pages.pdf both.pdf", "both.pdf");
+  const Bytes updated =
+      Make("cp page.pdf updated.pdf && exiftool -overwrite_original -Title=Kavo updated.pdf",
+           "updated.pdf");
+  const Bytes linearUpdated = Make(
+      "cp linear.pdf lu.pdf && exiftool -overwrite_original -Title=K "
+      "lu.pdf",
+      "lu.pdf");
+  if (HasFailure()) return;
+  // The files have the structures they stand for.
+  EXPECT_EQ(Count(streams, "\nxref"), 0u);
+  EXPECT_EQ(Count(both, "\nxref"), 0u);
+  EXPECT_GE(Count(linear, "%%EOF"), 2u);
+  EXPECT_EQ(Count(updated, "%%EOF"), 2u);
+  EXPECT_EQ(Count(linearUpdated, "%%EOF"), 3u);
+  EXPECT_GT(pages.size(), 20000u);
+  for (uint32_t ss : {512u, 4096u}) {
+    SCOPED_TRACE(ss);
+    ExpectWhole({{"gs page", page, u"pdf"},
+                 {"gs 60 pages", pages, u"pdf"},
+                 {"linearized", linear, u"pdf"},
+                 {"cross-reference stream", streams, u"pdf"},
+                 {"linearized with object streams", both, u"pdf"},
+                 {"updated", updated, u"pdf"},
+                 {"linearized and updated", linearUpdated, u"pdf"}},
+                ss);
+  }
+}
+
+TEST_F(RealDocuments, LibreOfficePdfAndPagesAreFoundWhole) {
+  if (!test::HaveTool("soffice") || !test::HaveTool("iconv")) {
+    GTEST_SKIP() << "LibreOffice or iconv is not installed";
+  }
+  const Bytes pdf = Make(
+      "printf 'Kavo letter\\n\\nWith two lines.\\n' > letter.txt && "
+      "soffice --headless --convert-to pdf letter.txt",
+      "letter.pdf");
+  const Bytes html = Make("soffice --headless --convert-to html letter.txt", "letter.html");
+  const Bytes wide = Make("iconv -f UTF-8 -t UTF-16LE letter.html > wide.html", "wide.html");
+  if (HasFailure()) return;
+  ExpectWhole({{"LibreOffice pdf", pdf, u"pdf"},
+               {"LibreOffice page", html, u"html"},
+               {"UTF-16LE page", wide, u"html"}});
+}
+
+TEST_F(RealDocuments, ImageMagickPdfIsFoundWhole) {
+  if (!test::HaveTool("convert")) GTEST_SKIP() << "ImageMagick's convert is not installed";
+  const Bytes pdf = test::MakeFile(m_dir.path(), "convert -size 64x48 plasma: im.pdf", "im.pdf");
+  if (pdf.empty()) GTEST_SKIP() << "ImageMagick does not write PDF here (its security policy)";
+  ExpectWhole({{"ImageMagick pdf", pdf, u"pdf"}});
+}
+
+#endif
+
+}  // namespace
+}  // namespace kavo

@@ -64,7 +64,7 @@ Bytes Pdf(const std::string& eol = "\n", const std::string& keyword = "", size_t
 
 TEST(PdfScanner, MeasuresToTheLastEofAndItsLineEnd) {
   Bytes cut = Pdf();
-  cut.resize(cut.size() - 6);  // no "%%EOF"
+  cut.erase(cut.end() - 6, cut.end());  // no "%%EOF"
   Bytes noTrailer = Pdf();
   std::fill_n(std::search(noTrailer.begin(), noTrailer.end(), "trailer", "trailer" + 7), 7, 'x');
   // An update by hand with CR LF line ends but 19-byte table entries.

@@ -287,5 +287,72 @@ TEST(SoundScanners, ByteExactLayouts) {
   }
 }
 
+std::vector<uint8_t> BareFrames(int count) {
+  std::vector<uint8_t> b;
+  for (int i = 0; i < count; ++i) {
+    b.insert(b.end(), {0xFF, 0xFB, 0x90, 0x64});  // 417 bytes
+    b.resize(b.size() + 413, 0x55);
+  }
+  return b;
+}
+
+std::vector<uint8_t> OggPages(int count) {
+  std::vector<uint8_t> b;
+  for (int i = 0; i < count; ++i) {
+    std::vector<uint8_t> page = {'O', 'g', 'g', 'S', 0, 2};
+    page.resize(26, 0);
+    page[18] = static_cast<uint8_t>(i);
+    page.insert(page.end(), {1, 200});
+    page.resize(page.size() + 200, 0x33);
+    b.insert(b.end(), page.begin(), page.end());
+  }
+  return b;
+}
+
+// A PROP chunk and a DATA chunk without packets, then ffmpeg's end mark.
+std::vector<uint8_t> RealMediaChunks() {
+  std::vector<uint8_t> b = {'.', 'R', 'M', 'F', 0, 0, 0, 18, 0, 0, 0, 0, 0, 0, 0, 0, 0, 3};
+  b.insert(b.end(), {'P', 'R', 'O', 'P', 0, 0, 0, 50});
+  b.resize(b.size() + 42, 0x22);
+  b.insert(b.end(), {'D', 'A', 'T', 'A', 0, 0, 0, 18});
+  b.resize(b.size() + 10 + 8, 0);
+  return b;
+}
+
+TEST(SoundScanners, WalksHonourAStopRequest) {
+  struct Case {
+    const char* label;
+    std::unique_ptr<CBaseScanner> scanner;
+    std::vector<uint8_t> bytes;
+    int64_t length;
+  };
+  Case cases[] = {
+      {"mp3", std::make_unique<CMP3Scanner>(), BareFrames(6), 6 * 417},
+      {"ogg", std::make_unique<COGGScanner>(), OggPages(2), 2 * 228},
+      {"midi", std::make_unique<CMIDIScanner>(), Midi(2, {486, 3574}), 4090},
+      {"ra", std::make_unique<CRAScanner>(), RealAudio(494, 300, 1118), 1118},
+      {"rm", std::make_unique<CRMScanner>(), RealMediaChunks(), 94},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    test::MemorySource source;
+    source.length = 64 * 512;
+    source.Put(0, c.bytes);
+    auto disk = test::OpenMemory(source);
+    ASSERT_TRUE(disk);
+    c.scanner->m_pDisk = disk.get();
+    ProgressRecord progress;
+    c.scanner->m_pProgress = &progress;
+    std::vector<uint8_t> sector(512);
+    ASSERT_TRUE(disk->ReadSectors(sector.data(), 512, 0));
+    ASSERT_NE(c.scanner->MatchSignature(sector.data(), 0, 0), 0);
+    ASSERT_NE(c.scanner->ParseFile(sector.data()), 0);
+    EXPECT_EQ(c.scanner->m_nLength, c.length);
+    progress.RequestStop();
+    EXPECT_EQ(c.scanner->ParseFile(sector.data()), 0);
+    EXPECT_EQ(progress.State(), PS_STOPPED);
+  }
+}
+
 }  // namespace
 }  // namespace kavo

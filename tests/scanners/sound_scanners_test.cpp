@@ -114,6 +114,14 @@ TEST_F(RealSound, Mp3FilesAreFoundWhole) {
       {"mpeg2_bare_info.mp3", "ffmpeg",
        kTone + "3 -ar 22050 -c:a libmp3lame -id3v2_version 0 mpeg2_bare_info.mp3", u"mp3"},
       {"mpeg25_8000.mp3", "ffmpeg", kTone + "8 -ar 8000 -c:a libmp3lame mpeg25_8000.mp3", u"mp3"},
+      // A cover picture of noise in the ID3v2 tag, with frame-like bytes in it.
+      {"cover.mp3", "ffmpeg",
+       "ffmpeg -nostdin -y -f lavfi -i color=c=gray:s=256x256,noise=alls=100:allf=t -frames:v 1 "
+       "cover.png && " +
+           kTone +
+           "2 -i cover.png -map 0 -map 1 -c:a libmp3lame -c:v copy -id3v2_version 3 "
+           "-disposition:v attached_pic cover.mp3",
+       u"mp3"},
       {"lame_bare_id3v1.mp3", "lame",
        kWav + "lame --quiet --id3v1-only --tt Kavo - lame_bare_id3v1.mp3", u"mp3"},
       {"lame_vbr.mp3", "lame", kStereoWav + "lame --quiet -V2 --add-id3v2 --tt Kavo - lame_vbr.mp3",
@@ -187,9 +195,9 @@ TEST_F(RealSound, ShortFilesYieldNoFile) {
 
 #endif
 
-// Sectors that start with a valid MPEG 1 or 2 layer III frame header followed by random bytes:
-// a lone frame is no stream.
-TEST(SoundScanners, RandomBytesAfterFrameHeadersAreNoMp3) {
+// Random bytes, a third of whose sectors start with a valid MPEG 1 or 2 layer III frame header:
+// a lone frame is no stream, and nothing else is found either.
+TEST(SoundScanners, RandomDataYieldsNoFile) {
   test::MemorySource source;
   source.length = 4096 * 512;
   source.Put(0, test::RandomBytes(source.length, 99));
@@ -200,7 +208,7 @@ TEST(SoundScanners, RandomBytesAfterFrameHeadersAreNoMp3) {
   auto disk = test::OpenMemory(source);
   ASSERT_TRUE(disk);
   ScannerRegistry registry;
-  registry.Insert(std::make_unique<CMP3Scanner>(), disk.get());
+  for (auto& scanner : SoundScanners()) registry.Insert(std::move(scanner), disk.get());
   NodePtr root = NewRoot();
   RecoveredNode* fileType = AttachFileType(root.get());
   test::RecordingSink sink;
@@ -319,16 +327,22 @@ std::vector<uint8_t> RealMediaChunks() {
   return b;
 }
 
-TEST(SoundScanners, WalksHonourAStopRequest) {
+// Each walk measures its file without the bytes that follow it (an MPEG 2 header after MPEG 1
+// frames, an "O" that starts no page), and a stop request rejects the file.
+TEST(SoundScanners, WalksMeasureTheirFileAndHonourAStopRequest) {
   struct Case {
     const char* label;
     std::unique_ptr<CBaseScanner> scanner;
     std::vector<uint8_t> bytes;
     int64_t length;
+    std::vector<uint8_t> tail = {};
   };
+  const std::vector<uint8_t> mpeg2 = {0xFF, 0xF3, 0x44, 0xC4};
+  const std::vector<uint8_t> notAPage = {'O', 'g', 'g', 's', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                                         0,   0,   0,   0,   0, 0, 0, 0, 0, 0, 0, 0, 9};
   Case cases[] = {
-      {"mp3", std::make_unique<CMP3Scanner>(), BareFrames(6), 6 * 417},
-      {"ogg", std::make_unique<COGGScanner>(), OggPages(2), 2 * 228},
+      {"mp3", std::make_unique<CMP3Scanner>(), BareFrames(6), 6 * 417, mpeg2},
+      {"ogg", std::make_unique<COGGScanner>(), OggPages(2), 2 * 228, notAPage},
       {"midi", std::make_unique<CMIDIScanner>(), Midi(2, {486, 3574}), 4090},
       {"ra", std::make_unique<CRAScanner>(), RealAudio(494, 300, 1118), 1118},
       {"rm", std::make_unique<CRMScanner>(), RealMediaChunks(), 94},
@@ -337,6 +351,8 @@ TEST(SoundScanners, WalksHonourAStopRequest) {
     SCOPED_TRACE(c.label);
     test::MemorySource source;
     source.length = 64 * 512;
+    c.bytes.insert(c.bytes.end(), c.tail.begin(), c.tail.end());
+    c.bytes.resize(c.bytes.size() + 1024, 0x11);
     source.Put(0, c.bytes);
     auto disk = test::OpenMemory(source);
     ASSERT_TRUE(disk);

@@ -62,7 +62,9 @@ bool CMP3Scanner::DecodeHeader(const uint8_t* h) {
   const uint8_t layer = (h[1] >> 1) & 3;
   const uint8_t bitrateIndex = h[2] >> 4;
   const uint8_t rateIndex = (h[2] >> 2) & 3;
-  // Index 0 is the free format, whose frames carry no length: the walk ends before such a frame.
+  // Index 0 is the free format, whose frames carry no length: a walk ends before such a frame,
+  // so a bare stream that starts with one falls short of the frame minimum, and a tagged one
+  // with no frame before it is refused.
   if (version == 1 || layer == 0 || bitrateIndex == 0 || bitrateIndex == 15 || rateIndex == 3) {
     return false;
   }

@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "platform/bytes.h"
-#include "scanners/file_cursor.h"
+#include "scanners/walk_reader.h"
 
 namespace kavo {
 
@@ -61,7 +61,7 @@ enum CodecType : uint16_t { kVideoCodec = 1, kAudioCodec = 2 };
 // The name by the codec list at `list` (an object of `size` bytes): "wmv" when any entry is a
 // video codec, else "wma" when the first is a sound codec, else "asf". Each entry holds its type,
 // a name and a description (counted in 16-bit units) and codec data (counted in bytes).
-const char16_t* NameByCodecs(FileCursor& file, uint64_t list, uint64_t size) {
+const char16_t* NameByCodecs(WalkReader& file, uint64_t list, uint64_t size) {
   uint8_t field[4];
   if (!file.Read(list + 40, field, 4)) return u"asf";
   const uint32_t count = std::min(LoadLe32(field), CASFScanner::kMaxCodecEntries);
@@ -113,7 +113,7 @@ int CASFScanner::ParseFile(uint8_t* sector) {
   if (headerSize == 0) return 0;
 
   const uint32_t ss = SectorSize();
-  FileCursor file(sector, ss, m_nStartSector,
+  WalkReader file(sector, ss, m_nStartSector,
                   [this](uint64_t s, uint8_t* b) { return ReadSourceSector(s, b); });
   const char16_t* name = u"asf";
   // The walk ends at the codec list, or where the header ends when it holds none. Each object

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "platform/bytes.h"
-#include "scanners/file_cursor.h"
+#include "scanners/walk_reader.h"
 
 namespace kavo {
 
@@ -49,7 +49,7 @@ int CAVIScanner::ParseFile(uint8_t* sector) {
   // A large AVI goes on in further RIFF chunks of form "AVIX", one after the other.
   if (avi) {
     const uint32_t ss = SectorSize();
-    FileCursor file(sector, ss, m_nStartSector,
+    WalkReader file(sector, ss, m_nStartSector,
                     [this](uint64_t s, uint8_t* b) { return ReadSourceSector(s, b); });
     uint8_t header[12];
     for (uint32_t n = 0; n < kMaxExtensions; ++n) {

@@ -22,7 +22,7 @@ bool IsBodyBox(const uint8_t* type) {
 
 // The size of the box at `offset` whose header starts with `header` (8 bytes read), reading its
 // 64-bit size when it has one. Nothing when the size is 0, below the header, or unreadable.
-std::optional<uint64_t> BoxSize(FileCursor& file, uint64_t offset, const uint8_t* header) {
+std::optional<uint64_t> BoxSize(WalkReader& file, uint64_t offset, const uint8_t* header) {
   const uint32_t size = LoadBe32(header);
   if (size != 1) {
     if (size < 8) return std::nullopt;
@@ -39,7 +39,7 @@ std::optional<uint64_t> BoxSize(FileCursor& file, uint64_t offset, const uint8_t
 
 }  // namespace
 
-std::optional<uint64_t> MeasureTopLevelBoxes(FileCursor& file,
+std::optional<uint64_t> MeasureTopLevelBoxes(WalkReader& file,
                                              const std::function<bool()>& stopRequested) {
   uint8_t header[8];
   if (!file.Read(0, header, 8)) return std::nullopt;

@@ -7,7 +7,7 @@
 #include <functional>
 #include <optional>
 
-#include "scanners/file_cursor.h"
+#include "scanners/walk_reader.h"
 
 namespace kavo {
 
@@ -19,7 +19,7 @@ constexpr uint32_t kMaxTopLevelBoxes = 65536;
 // own header ends the walk at that box; size 1 means a 64-bit size follows the type. Nothing when
 // the first box's size is 0, FFFFFFFF or below its header, or when `stopRequested` answers true
 // before a box.
-std::optional<uint64_t> MeasureTopLevelBoxes(FileCursor& file,
+std::optional<uint64_t> MeasureTopLevelBoxes(WalkReader& file,
                                              const std::function<bool()>& stopRequested);
 
 }  // namespace kavo

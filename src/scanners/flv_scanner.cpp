@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "platform/bytes.h"
-#include "scanners/file_cursor.h"
+#include "scanners/walk_reader.h"
 
 namespace kavo {
 
@@ -37,7 +37,7 @@ int CFLVScanner::ParseFile(uint8_t* sector) {
   const uint32_t dataOffset = LoadBe32(sector + 5);
   if (dataOffset == 0) return 0;
   const uint32_t ss = SectorSize();
-  FileCursor file(sector, ss, m_nStartSector,
+  WalkReader file(sector, ss, m_nStartSector,
                   [this](uint64_t s, uint8_t* b) { return ReadSourceSector(s, b); });
 
   // Past the header and the first previous-tag-size field. Every tag moves the walk on by at

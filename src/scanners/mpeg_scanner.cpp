@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "scanners/box_walk.h"
-#include "scanners/file_cursor.h"
+#include "scanners/walk_reader.h"
 
 namespace kavo {
 
@@ -44,7 +44,7 @@ int CMPEGScanner::MatchSignature(const uint8_t* sector, uint64_t blockFirstSecto
 
 int CMPEGScanner::ParseFile(uint8_t* sector) {
   const uint32_t ss = SectorSize();
-  FileCursor file(sector, ss, m_nStartSector,
+  WalkReader file(sector, ss, m_nStartSector,
                   [this](uint64_t s, uint8_t* b) { return ReadSourceSector(s, b); });
   const std::optional<uint64_t> length =
       MeasureTopLevelBoxes(file, [this] { return StopRequested(); });

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include "scanners/base_scanner.h"
@@ -19,6 +20,12 @@ class WalkReader {
   // Starts a file whose first sector (`sectorSize` bytes) is `first` and lies at source sector
   // `startSector`.
   void Start(const uint8_t* first, uint32_t sectorSize, uint64_t startSector, SectorReader read);
+
+  WalkReader() = default;
+  // A reader started on the file whose first sector is `first`.
+  WalkReader(const uint8_t* first, uint32_t sectorSize, uint64_t startSector, SectorReader read) {
+    Start(first, sectorSize, startSector, std::move(read));
+  }
 
   // Copies `count` bytes at file offset `offset` to `out`; false when the source ends before
   // them. A sector whose read fails reads as zeros, as the scan's block reads give it.

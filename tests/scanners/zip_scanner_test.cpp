@@ -35,7 +35,7 @@ struct Entry {
 
 void Put(std::vector<uint8_t>& v, std::initializer_list<std::pair<uint64_t, int>> fields) {
   for (auto [value, bytes] : fields) {
-    for (int i = 0; i < bytes; ++i) v.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    for (int i = 0; i < bytes; ++i) v.push_back(i < 8 ? static_cast<uint8_t>(value >> (8 * i)) : 0);
   }
 }
 

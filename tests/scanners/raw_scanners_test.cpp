@@ -172,6 +172,14 @@ TEST(TiffScanner, BoundsItsWalkOverDamagedDirectories) {
   straddle.Put(513, 1900, 4);
   straddle.Put(2599, 0, 1);
   files.push_back({"straddle", straddle.b, u"tiff"});
+  // Huge counts: ten million sub-directories that all point back at the first directory, and
+  // an Exif directory of 60000 entries.
+  Bytes huge = Tiff(true, 8);
+  huge.Dir(8, {{273, 4, 1, 600}, {279, 4, 1, 400}, {330, 4, 10000000, 200}, {34665, 4, 1, 456}});
+  for (int i = 0; i < 64; ++i) huge.Put(200 + 4 * i, 8, 4);
+  huge.Put(456, 60000, 2);
+  huge.Put(999, 0, 1);
+  files.push_back({"huge counts", huge.b, u"tiff"});
   // Sony A100: the length stored 148 bytes after the image data.
   Bytes a100 = Tiff(true, 8);
   a100.Dir(8, {{271, 2, 5, 100}, {272, 2, 10, 106}, {273, 4, 1, 200}, {279, 4, 1, 300}});

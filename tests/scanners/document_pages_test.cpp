@@ -217,13 +217,6 @@ TEST_F(RealDocuments, LibreOfficePdfAndPagesAreFoundWhole) {
                {"UTF-16LE page", wide, u"html"}});
 }
 
-TEST_F(RealDocuments, ImageMagickPdfIsFoundWhole) {
-  if (!test::HaveTool("convert")) GTEST_SKIP() << "ImageMagick's convert is not installed";
-  const Bytes pdf = test::MakeFile(m_dir.path(), "convert -size 64x48 plasma: im.pdf", "im.pdf");
-  if (pdf.empty()) GTEST_SKIP() << "ImageMagick does not write PDF here (its security policy)";
-  ExpectWhole({{"ImageMagick pdf", pdf, u"pdf"}});
-}
-
 #endif
 
 }  // namespace

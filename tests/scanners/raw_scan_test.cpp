@@ -361,11 +361,11 @@ TEST(RawScan, BindsTheRegistryToTheSourceItScans) {
 }
 
 TEST(Catalogue, BuildsScannersByItemTextInCatalogueOrder) {
-  EXPECT_EQ(FormatItemTexts(), (std::vector<std::u16string>{u"BMP", u"JPG", u"PNG"}));
+  EXPECT_EQ(FormatItemTexts().size(), 72u);
+  EXPECT_EQ(FormatItemTexts().front(), u"BMP");
   EXPECT_TRUE(IsFormatItemText(u"JPG"));
   EXPECT_FALSE(IsFormatItemText(u"jpg"));
   EXPECT_EQ(CreateScanner(u"GIF"), nullptr);
-  for (const CatalogueRow& row : CatalogueRows()) EXPECT_EQ(row.category, u"Images");
 
   MemorySource source = KxSource(4);
   auto disk = test::OpenMemory(source);

@@ -14,6 +14,7 @@
 
 #include "platform/drives.h"
 #include "platform/posix/system_tree.h"
+#include "platform/smart_commands.h"
 #include "platform/text.h"
 
 namespace kavo::platform {
@@ -145,41 +146,24 @@ int HexDigit(char c) {
   return -1;
 }
 
-// One ATA command through SCSI ATA PASS-THROUGH (16), with the SMART registers: sector count 1,
-// LBA low 1, LBA mid 4Fh, LBA high C2h, device A0h, command B0h. `data` null: no data phase.
+// One SMART command through SCSI ATA PASS-THROUGH (16); `data` null: no data phase.
 bool SmartCommand(int fd, uint8_t features, uint8_t* data) {
-  uint8_t cdb[16] = {};
-  cdb[0] = 0x85;
-  cdb[1] = data ? (4 << 1) : (3 << 1);  // protocol: PIO data-in, or non-data
-  cdb[2] = data ? 0x0E : 0x00;          // from the device, in blocks, length in sector count
-  cdb[4] = features;
-  cdb[6] = 1;
-  cdb[8] = 1;
-  cdb[10] = 0x4F;
-  cdb[12] = 0xC2;
-  cdb[13] = 0xA0;
-  cdb[14] = 0xB0;
+  std::array<uint8_t, 16> cdb = SmartPassThroughCdb(features, data != nullptr);
   uint8_t sense[32] = {};
   sg_io_hdr_t io{};
   io.interface_id = 'S';
-  io.cmd_len = sizeof cdb;
+  io.cmd_len = cdb.size();
   io.mx_sb_len = sizeof sense;
   io.dxfer_direction = data ? SG_DXFER_FROM_DEV : SG_DXFER_NONE;
   io.dxfer_len = data ? 512 : 0;
   io.dxferp = data;
-  io.cmdp = cdb;
+  io.cmdp = cdb.data();
   io.sbp = sense;
   io.timeout = 20000;
   if (::ioctl(fd, SG_IO, &io) != 0 || io.host_status != 0) return false;
   if ((io.info & SG_INFO_OK_MASK) == SG_INFO_OK) return true;
-  // A check condition that carries no error: sense key "no sense" or "recovered" and, in the
-  // ATA status return descriptor, the error bit clear.
-  if (io.sb_len_wr < 8) return false;
-  const bool descriptor = (sense[0] & 0x7F) >= 0x72;
-  const uint8_t key = (descriptor ? sense[1] : sense[2]) & 0x0F;
-  if (key > 1) return false;
-  if (descriptor && io.sb_len_wr >= 22 && sense[8] == 0x09) return (sense[21] & 0x01) == 0;
-  return true;
+  return PassThroughSenseOk(
+      std::span<const uint8_t>(sense, std::min<size_t>(io.sb_len_wr, sizeof sense)));
 }
 
 }  // namespace
@@ -305,10 +289,10 @@ bool ReadSmartBlocks(const PhysicalDriveInfo& drive, SmartBlocks& blocks) {
   if (fd < 0) return false;
   int version = 0;
   bool ok = ::ioctl(fd, SG_GET_VERSION_NUM, &version) == 0 && version >= 30000 &&
-            SmartCommand(fd, 0xD8, nullptr);  // SMART ENABLE OPERATIONS
+            SmartCommand(fd, kSmartEnable, nullptr);
   if (ok) {
-    blocks.attributesRead = SmartCommand(fd, 0xD0, blocks.attributes.data());  // READ DATA
-    blocks.thresholdsRead = SmartCommand(fd, 0xD1, blocks.thresholds.data());  // THRESHOLDS
+    blocks.attributesRead = SmartCommand(fd, kSmartReadData, blocks.attributes.data());
+    blocks.thresholdsRead = SmartCommand(fd, kSmartReadThresholds, blocks.thresholds.data());
   }
   ::close(fd);
   return ok;

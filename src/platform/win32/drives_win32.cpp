@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/drives.h"
+#include "platform/smart_commands.h"
 #include "platform/text.h"
 
 namespace kavo::platform {
@@ -181,32 +182,16 @@ bool AskDrive(const std::u16string& name, uint64_t& size, bool& nvme, SystemNoti
   return ok;
 }
 
-// SMART commands carry the SMART registers: sector count 1, sector number 1, cylinder 4Fh/C2h,
-// drive/head A0h, command B0h.
-SENDCMDINPARAMS SmartInput(uint8_t features, uint32_t bufferSize, uint8_t drive) {
-  SENDCMDINPARAMS in{};
-  in.cBufferSize = bufferSize;
-  in.irDriveRegs.bFeaturesReg = features;
-  in.irDriveRegs.bSectorCountReg = 1;
-  in.irDriveRegs.bSectorNumberReg = 1;
-  in.irDriveRegs.bCylLowReg = 0x4F;
-  in.irDriveRegs.bCylHighReg = 0xC2;
-  in.irDriveRegs.bDriveHeadReg = 0xA0;
-  in.irDriveRegs.bCommandReg = 0xB0;
-  in.bDriveNumber = drive;
-  return in;
-}
-
+// SMART READ DATA or READ THRESHOLDS: `outputBytes` of SENDCMDOUTPARAMS, the data after its
+// 16-byte head.
 bool SmartRead(HANDLE h, uint8_t features, uint8_t drive, DWORD outputBytes,
                std::array<uint8_t, 512>& data) {
-  SENDCMDINPARAMS in = SmartInput(features, 512, drive);
-  std::vector<uint8_t> out(529);
+  std::array<uint8_t, 33> in = SmartCommandInput(features, 512, drive);
+  std::vector<uint8_t> out(outputBytes);
   DWORD got = 0;
-  if (!DeviceIoControl(h, SMART_RCV_DRIVE_DATA, &in, 33, out.data(), outputBytes, &got, nullptr)) {
-    return false;
-  }
-  std::memcpy(data.data(), out.data() + 16, std::min<size_t>(512, outputBytes - 16));
-  return true;
+  return DeviceIoControl(h, SMART_RCV_DRIVE_DATA, in.data(), in.size(), out.data(), outputBytes,
+                         &got, nullptr) &&
+         SmartReplyData(out, got, data);
 }
 
 }  // namespace
@@ -292,49 +277,28 @@ bool ReadSmartBlocks(const PhysicalDriveInfo& drive, SmartBlocks& blocks) {
       DeviceIoControl(h, SMART_GET_VERSION, nullptr, 0, &version, sizeof version, &got, nullptr) &&
       (version.fCapabilities & CAP_SMART_CMD) != 0;
   if (ok) {
-    SENDCMDINPARAMS in = SmartInput(0xD8, 0, n);  // SMART ENABLE OPERATIONS
+    std::array<uint8_t, 33> in = SmartCommandInput(kSmartEnable, 0, n);
     uint8_t out[17] = {};
-    ok = DeviceIoControl(h, SMART_SEND_DRIVE_COMMAND, &in, 33, out, sizeof out, &got, nullptr);
+    ok = DeviceIoControl(h, SMART_SEND_DRIVE_COMMAND, in.data(), in.size(), out, sizeof out, &got,
+                         nullptr);
   }
   if (ok) {
-    blocks.attributesRead = SmartRead(h, 0xD0, n, 529, blocks.attributes);
-    blocks.thresholdsRead = SmartRead(h, 0xD1, n, 528, blocks.thresholds);
+    blocks.attributesRead = SmartRead(h, kSmartReadData, n, 529, blocks.attributes);
+    blocks.thresholdsRead = SmartRead(h, kSmartReadThresholds, n, 528, blocks.thresholds);
   }
   CloseHandle(h);
   return ok;
 }
 
 bool ReadNvmeHealthLog(const PhysicalDriveInfo& drive, std::array<uint8_t, 512>& log) {
-  // IOCTL_STORAGE_QUERY_PROPERTY with StorageDeviceProtocolSpecificProperty (50): the query's
-  // property ID and type, then a 40-byte protocol request (NVMe, log page, log 02h, the data
-  // following it); the answer has an 8-byte head, the request and the data where it points.
-  constexpr DWORD kRequestBytes = 40;
-  std::vector<uint8_t> buffer(8 + kRequestBytes + log.size());
-  const auto put = [&](size_t at, DWORD value) { std::memcpy(buffer.data() + at, &value, 4); };
-  put(0, 50);              // StorageDeviceProtocolSpecificProperty
-  put(4, 0);               // PropertyStandardQuery
-  put(8, 3);               // ProtocolTypeNvme
-  put(12, 2);              // NVMeDataTypeLogPage
-  put(16, 0x02);           // the SMART / health information log
-  put(20, 0);              // sub-value
-  put(24, kRequestBytes);  // data offset, from the request
-  put(28, static_cast<DWORD>(log.size()));
   HANDLE h = OpenDrive(drive.name, GENERIC_READ, FILE_ATTRIBUTE_NORMAL);
   if (h == INVALID_HANDLE_VALUE) return false;
+  std::array<uint8_t, kNvmeQueryBytes> buffer = NvmeHealthQuery();
   DWORD got = 0;
-  const bool ok = DeviceIoControl(h, IOCTL_STORAGE_QUERY_PROPERTY, buffer.data(),
-                                  static_cast<DWORD>(buffer.size()), buffer.data(),
-                                  static_cast<DWORD>(buffer.size()), &got, nullptr) != 0;
+  const bool ok = DeviceIoControl(h, IOCTL_STORAGE_QUERY_PROPERTY, buffer.data(), buffer.size(),
+                                  buffer.data(), buffer.size(), &got, nullptr) != 0;
   CloseHandle(h);
-  if (!ok || got < 8 + 24) return false;
-  DWORD offset = 0, length = 0;
-  std::memcpy(&offset, buffer.data() + 8 + 16, 4);
-  std::memcpy(&length, buffer.data() + 8 + 20, 4);
-  if (offset > buffer.size() - 8 || length < log.size() || 8 + offset + log.size() > got) {
-    return false;
-  }
-  std::memcpy(log.data(), buffer.data() + 8 + offset, log.size());
-  return true;
+  return ok && NvmeHealthReply(buffer, got, log);
 }
 
 }  // namespace kavo::platform

@@ -37,7 +37,9 @@ std::string ReadAttribute(const fs::path& path) {
 
 uint64_t ReadNumber(const fs::path& path) {
   const std::string text = ReadAttribute(path);
-  if (text.empty() || !std::all_of(text.begin(), text.end(), ::isdigit) || text.size() > 19) {
+  if (text.empty() ||
+      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
+      text.size() > 19) {
     return 0;
   }
   return std::stoull(text);

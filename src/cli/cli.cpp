@@ -70,6 +70,14 @@ const Command kCommands[] = {
      "look sector by sector for lost volumes on a disk (--lost) or for earlier volumes inside\n"
      "      a volume (--formatted); Ctrl-C stops and lists what was found",
      ArgSpec{{"--save"}, {"--lost", "--formatted", "--json"}, {}, 1, 1}, SearchCommand},
+    {"drives", "drives [--json]",
+     "list the physical drives (for partitions and lost volumes) and the volumes (for files),\n"
+     "      with the SOURCE each opens by",
+     ArgSpec{{}, {"--json"}, {}, 0, 0}, DrivesCommand},
+    {"health", "health [DRIVE] [--json]",
+     "show the physical drives with their temperature and a health verdict, and the SMART\n"
+     "      attributes (or NVMe health log) of each, or of DRIVE (its number or device)",
+     ArgSpec{{}, {"--json"}, {}, 0, 1}, HealthCommand},
     {"image", "image SOURCE DEST.img [--retries N] [--log FILE]",
      "copy every sector of the source into an image file; unreadable sectors are retried N\n"
      "      times (default 5), then filled with \"** BAD SECTORS **\" and logged",

@@ -9,6 +9,7 @@
 #include "disk/disk.h"
 #include "operations/operation_codes.h"
 #include "partition/drive_list_entry.h"
+#include "platform/drives.h"
 #include "recovery/tree.h"
 
 namespace kavo::cli {
@@ -22,6 +23,8 @@ int SearchCommand(const ParsedArgs& args);
 int ImageCommand(const ParsedArgs& args);
 int CloneCommand(const ParsedArgs& args);
 int FormatsCommand(const ParsedArgs& args);
+int DrivesCommand(const ParsedArgs& args);
+int HealthCommand(const ParsedArgs& args);
 
 // Shared steps of the commands.
 //
@@ -52,6 +55,8 @@ std::optional<PartitionList> LoadPartitionsFile(const std::u16string& file);
 // Runs the lost-volume (`lost`) or formatted-volume search over the whole source with a progress
 // bar; `rows` gets the volumes found, published. False when the source cannot be searched.
 bool RunVolumeSearch(std::unique_ptr<CDisk>& disk, bool lost, PartitionList& rows, bool& stopped);
+// Tells the failures of a drive enumeration on stderr, each with its caption.
+void TellNotices(const platform::SystemNotices& notices);
 // The closing line of a job that Ctrl-C ended; returns its exit code.
 int ReportStopped();
 

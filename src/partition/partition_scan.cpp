@@ -5,6 +5,7 @@
 
 #include "disk/volume.h"
 #include "partition/partition_tables.h"
+#include "platform/device.h"
 
 namespace kavo {
 
@@ -70,6 +71,8 @@ std::u16string RowSelector(const DriveListEntry& entry, bool byDriveNumber) {
   if (upper.find(u".IMG") != std::u16string::npos || HasImageExtension(entry.name)) {
     return entry.name;
   }
+  // A row named by a device path (a Linux drive, /dev/sda) opens by that path.
+  if (platform::IsDevicePathSelector(entry.name)) return entry.name;
   // Rows of found volumes carry the source's name after a prefix; that name is the selector
   // whole (drive 12 is "12", a device path is the path), not only its last characters.
   for (const std::u16string_view prefix :

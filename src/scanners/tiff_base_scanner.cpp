@@ -297,10 +297,14 @@ bool CTiffBaseScanner::Walk(uint64_t offset, uint32_t depth) {
         dngTags = 0;
       }
       if (!IsWalkedTag(e.tag)) continue;
-      if ((m_kind == Kind::ThreeFr || m_kind == Kind::Tiff) && e.field <= inSource) {
-        m_nLength = std::max<int64_t>(m_nLength, e.field);
-      }
       uint32_t value = 0;
+      // A value stored in the value field is taken by its type: a short of a big-endian file
+      // fills the field's first two bytes, and read as a long would be 65536 times too large.
+      if (m_kind == Kind::ThreeFr || m_kind == Kind::Tiff) {
+        uint64_t raise = e.field;
+        if (TypeBytes(e.type) * e.count <= 4) raise = EntryValue(e, 0, &value) ? value : 0;
+        if (raise <= inSource) m_nLength = std::max<int64_t>(m_nLength, raise);
+      }
       switch (e.tag) {
         case kStripOffsets:
         case kTileOffsets:

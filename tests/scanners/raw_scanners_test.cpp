@@ -200,12 +200,13 @@ TEST(TiffScanner, BoundsItsWalkOverDamagedDirectories) {
   EXPECT_TRUE(Scan<CTiffScanner>(none).empty());
 }
 
-TEST(TiffScanner, StopsItsWalkOnRequest) {
-  Bytes t = Tiff(true, 8);
-  t.Dir(8, {{273, 4, 1, 100}, {279, 4, 1, 100}});
+TEST(TiffScanner, ReadsShortValuesByTypeAndStopsOnRequest) {
+  // A big-endian file whose byte count is a short, on a source of 64 MiB.
+  Bytes t = Tiff(false, 8);
+  t.Dir(8, {{273, 4, 1, 100}, {279, 3, 1, 100}});
   t.Put(1023, 0, 1);
   test::MemorySource source;
-  source.length = 4096;
+  source.length = 64 << 20;
   source.Put(0, t.b);
   auto disk = test::OpenMemory(source);
   CTiffScanner scanner;

@@ -14,6 +14,11 @@ constexpr uint32_t kMaxRecords = 1024;
 
 }  // namespace
 
+CCRWScanner::CCRWScanner() {
+  m_pSignature = std::make_unique<ScannerSignature>(std::initializer_list<uint8_t>{
+      'I', 'I', 0x1A, 0, 0, 0, 'H', 'E', 'A', 'P', 'C', 'C', 'D', 'R'});
+}
+
 int CCRWScanner::MatchSignature(const uint8_t* sector, uint64_t blockFirstSector, uint32_t index) {
   if (!ByteOrderTest(sector) || std::memcmp(sector + 6, "HEAPCCDR", 8) != 0) return 0;
   PositionAtMatch(blockFirstSector, index, true);

@@ -8,8 +8,11 @@
 
 namespace kavo {
 
+// Keyed by its whole header mark, not the family's "MM", so that it scans beside the TIFF
+// scanner (see CORFScanner).
 class CCRWScanner final : public CTiffBaseScanner {
  public:
+  CCRWScanner();
   // How far the root record table is sought, in bytes from the file's start.
   static constexpr uint64_t kSearchBytes = 40960ull * 512;
   // Shorter results are not pictures.

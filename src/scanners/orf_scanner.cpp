@@ -4,6 +4,11 @@
 
 namespace kavo {
 
+CORFScanner::CORFScanner() {
+  m_pSignature =
+      std::make_unique<ScannerSignature>(std::initializer_list<uint8_t>{'I', 'I', 'R', 'O'});
+}
+
 int CORFScanner::MatchSignature(const uint8_t* sector, uint64_t blockFirstSector, uint32_t index) {
   if (!ByteOrderTest(sector)) return 0;
   const bool intel = m_nLittleEndian != 0;

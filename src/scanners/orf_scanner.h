@@ -6,8 +6,12 @@
 
 namespace kavo {
 
+// The registry key is the scanner's own header mark rather than the family's "MM", so that a
+// scan with TIFF selected too still offers sectors to this scanner; MatchSignature tests every
+// byte order and mark itself.
 class CORFScanner final : public CTiffBaseScanner {
  public:
+  CORFScanner();
   int MatchSignature(const uint8_t* sector, uint64_t blockFirstSector, uint32_t index) override;
   int ParseFile(uint8_t* sector) override;
 };

@@ -124,6 +124,9 @@ INSTANTIATE_TEST_SUITE_P(
                       RegistrationCase{{u"M4V", u"MP4", u"MOV"}, 1, u"MOV"},
                       RegistrationCase{{u"EIP"}, 1, {}},
                       RegistrationCase{{u"Docs"}, 9, {}},  // one scanner per class
+                      // The TIFF family's RAW scanners scan beside the TIFF scanner.
+                      RegistrationCase{{u"TIF", u"ORF", u"RW2", u"CRW", u"DNG"}, 3, {}},
+                      RegistrationCase{{u"File Formats"}, 31, u"MOV"},
                       RegistrationCase{{u"nothing"}, 0, {}},
                       RegistrationCase{{}, 0, {}}));
 

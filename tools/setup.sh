@@ -10,7 +10,8 @@ packages=(
   dosfstools mtools fdisk gdisk ntfs-3g exfatprogs exfat-fuse fuse3 sleuthkit
   imagemagick testdisk clang libclang-rt-14-dev dmsetup
   # real files for the scanners' tests
-  ffmpeg lame vorbis-tools opus-tools sox abcmidi zip unzip fastjar p7zip-full gcab fp-utils
+  ffmpeg lame vorbis-tools opus-tools sox abcmidi zip unzip fastjar openjdk-17-jdk-headless
+  p7zip-full gcab fp-utils
   ghostscript qpdf libimage-exiftool-perl libtiff-tools
   libreoffice-writer-nogui libreoffice-calc-nogui libreoffice-impress-nogui
   # oracles for drive listing and health, and the peers of the benchmarks

@@ -113,8 +113,7 @@ int CASFScanner::ParseFile(uint8_t* sector) {
   if (headerSize == 0) return 0;
 
   const uint32_t ss = SectorSize();
-  WalkReader file(sector, ss, m_nStartSector,
-                  [this](uint64_t s, uint8_t* b) { return ReadSourceSector(s, b); });
+  WalkReader file(sector, ss, m_nStartSector, SectorReads());
   const char16_t* name = u"asf";
   // The walk ends at the codec list, or where the header ends when it holds none. Each object
   // is shorter than the header, so each step stays within reach of it.

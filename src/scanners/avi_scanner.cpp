@@ -49,8 +49,7 @@ int CAVIScanner::ParseFile(uint8_t* sector) {
   // A large AVI goes on in further RIFF chunks of form "AVIX", one after the other.
   if (avi) {
     const uint32_t ss = SectorSize();
-    WalkReader file(sector, ss, m_nStartSector,
-                    [this](uint64_t s, uint8_t* b) { return ReadSourceSector(s, b); });
+    WalkReader file(sector, ss, m_nStartSector, SectorReads());
     uint8_t header[12];
     for (uint32_t n = 0; n < kMaxExtensions; ++n) {
       if (StopRequested()) return 0;

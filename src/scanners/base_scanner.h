@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -82,6 +83,10 @@ class CBaseScanner {
 
   // Reads sector `sector` of the source into `buffer` (SectorSize() bytes).
   SectorRead ReadSourceSector(uint64_t sector, uint8_t* buffer);
+  // ReadSourceSector as a function, for the readers that walk a found file.
+  std::function<SectorRead(uint64_t, uint8_t*)> SectorReads() {
+    return [this](uint64_t sector, uint8_t* buffer) { return ReadSourceSector(sector, buffer); };
+  }
 
   // The stop check between reads: true (and the record left at "stopped") on a stop request.
   bool StopRequested() { return ShouldStop(m_pProgress); }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "platform/bytes.h"
 
@@ -58,6 +59,17 @@ std::optional<uint64_t> MeasureTopLevelBoxes(WalkReader& file,
     offset += *size;
   }
   return offset;
+}
+
+bool MeasureBoxedFile(const uint8_t* sector, uint32_t sectorSize, uint64_t startSector,
+                      WalkReader::SectorReader read, const std::function<bool()>& stopRequested,
+                      int64_t& length, uint64_t& endSector) {
+  WalkReader file(sector, sectorSize, startSector, std::move(read));
+  const std::optional<uint64_t> measured = MeasureTopLevelBoxes(file, stopRequested);
+  if (!measured || *measured > uint64_t{std::numeric_limits<int64_t>::max()}) return false;
+  length = static_cast<int64_t>(*measured);
+  endSector = startSector + *measured / sectorSize;
+  return true;
 }
 
 }  // namespace kavo

@@ -22,4 +22,11 @@ constexpr uint32_t kMaxTopLevelBoxes = 65536;
 std::optional<uint64_t> MeasureTopLevelBoxes(WalkReader& file,
                                              const std::function<bool()>& stopRequested);
 
+// Measures the file whose first sector (`sectorSize` bytes, at source sector `startSector`) is
+// `sector` by that walk: sets `length` and `endSector` (the sector holding the byte after the
+// file) and returns true when the walk gives a length.
+bool MeasureBoxedFile(const uint8_t* sector, uint32_t sectorSize, uint64_t startSector,
+                      WalkReader::SectorReader read, const std::function<bool()>& stopRequested,
+                      int64_t& length, uint64_t& endSector);
+
 }  // namespace kavo

@@ -29,26 +29,12 @@ int CCHMScanner::MatchSignature(const uint8_t* sector, uint64_t blockFirstSector
 }
 
 bool CCHMScanner::ReadAt(uint64_t offset, uint8_t* out, uint32_t count) {
-  const uint32_t ss = SectorSize();
-  for (uint32_t i = 0; i < count; ++i) {
-    const uint64_t k = (offset + i) / ss;
-    if (k != m_nBuffered) {
-      if (StopRequested()) return false;
-      const SectorRead read = ReadSourceSector(m_nStartSector + k, m_buffer.data());
-      if (read == SectorRead::PastEnd) return false;
-      // An unreadable sector reads as zeros, as it does in the scan.
-      if (read == SectorRead::Failed) std::fill(m_buffer.begin(), m_buffer.end(), uint8_t{0});
-      m_nBuffered = k;
-    }
-    out[i] = m_buffer[(offset + i) % ss];
-  }
-  return true;
+  return !StopRequested() && m_walk.Read(offset, out, count);
 }
 
 int CCHMScanner::ParseFile(uint8_t* sector) {
   const uint32_t ss = SectorSize();
-  m_buffer.assign(sector, sector + ss);
-  m_nBuffered = 0;
+  m_walk.Start(sector, ss, m_nStartSector, SectorReads());
   // The section may lie past the first sector (a long header, or small sectors), and its
   // fields may straddle a sector end.
   const uint64_t section = LoadLe32(sector + kHeaderLengthAt);

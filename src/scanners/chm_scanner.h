@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "scanners/base_scanner.h"
+#include "scanners/walk_reader.h"
 
 namespace kavo {
 
@@ -19,8 +20,7 @@ class CCHMScanner final : public CBaseScanner {
   // false on a stop request or when the source ends first.
   bool ReadAt(uint64_t offset, uint8_t* out, uint32_t count);
 
-  std::vector<uint8_t> m_buffer;  // sector m_nBuffered of the file
-  uint64_t m_nBuffered = 0;
+  WalkReader m_walk;
 };
 
 }  // namespace kavo

@@ -37,8 +37,7 @@ int CFLVScanner::ParseFile(uint8_t* sector) {
   const uint32_t dataOffset = LoadBe32(sector + 5);
   if (dataOffset == 0) return 0;
   const uint32_t ss = SectorSize();
-  WalkReader file(sector, ss, m_nStartSector,
-                  [this](uint64_t s, uint8_t* b) { return ReadSourceSector(s, b); });
+  WalkReader file(sector, ss, m_nStartSector, SectorReads());
 
   // Past the header and the first previous-tag-size field. Every tag moves the walk on by at
   // least 15 bytes, so the walk ends where the source does at the latest.

@@ -38,8 +38,7 @@ int CMIDIScanner::ParseFile(uint8_t* sector) {
     length = kFirstTrack + kChunkHeader + LoadBe32(sector + 18);
   } else {
     m_strExtension = u"mid";
-    m_reader.Start(sector, SectorSize(), m_nStartSector,
-                   [this](uint64_t s, uint8_t* b) { return ReadSourceSector(s, b); });
+    m_reader.Start(sector, SectorSize(), m_nStartSector, SectorReads());
     length = kFirstTrack;
     for (uint32_t t = 0; t < tracks; ++t) {
       if (StopRequested()) return 0;

@@ -132,8 +132,7 @@ int CMP3Scanner::Accept(uint64_t length) {
 }
 
 int CMP3Scanner::ParseFile(uint8_t* sector) {
-  m_reader.Start(sector, SectorSize(), m_nStartSector,
-                 [this](uint64_t s, uint8_t* b) { return ReadSourceSector(s, b); });
+  m_reader.Start(sector, SectorSize(), m_nStartSector, SectorReads());
   return SignatureAtStart(sector) ? ParseTagged(sector) : ParseBare();
 }
 

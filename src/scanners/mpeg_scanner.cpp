@@ -43,15 +43,11 @@ int CMPEGScanner::MatchSignature(const uint8_t* sector, uint64_t blockFirstSecto
 }
 
 int CMPEGScanner::ParseFile(uint8_t* sector) {
-  const uint32_t ss = SectorSize();
-  WalkReader file(sector, ss, m_nStartSector,
-                  [this](uint64_t s, uint8_t* b) { return ReadSourceSector(s, b); });
-  const std::optional<uint64_t> length =
-      MeasureTopLevelBoxes(file, [this] { return StopRequested(); });
-  if (!length || *length > uint64_t{std::numeric_limits<int64_t>::max()}) return 0;
-  m_nLength = static_cast<int64_t>(*length);
-  m_nEndSector = m_nStartSector + *length / ss;
-  return 1;
+  return MeasureBoxedFile(
+             sector, SectorSize(), m_nStartSector, SectorReads(),
+             [this] { return StopRequested(); }, m_nLength, m_nEndSector)
+             ? 1
+             : 0;
 }
 
 }  // namespace kavo

@@ -26,8 +26,7 @@ int COGGScanner::MatchSignature(const uint8_t* sector, uint64_t blockFirstSector
 }
 
 int COGGScanner::ParseFile(uint8_t* sector) {
-  m_reader.Start(sector, SectorSize(), m_nStartSector,
-                 [this](uint64_t s, uint8_t* b) { return ReadSourceSector(s, b); });
+  m_reader.Start(sector, SectorSize(), m_nStartSector, SectorReads());
   // Page by page while the next page starts with its capture pattern. The whole pattern is
   // tested, not only its "O": a stray "O" after the last page is not taken for a page header,
   // and the source's end ends the walk. Every page is at least 27 bytes, so the walk ends.

@@ -29,8 +29,7 @@ int CRAScanner::ParseFile(uint8_t* sector) {
   const uint64_t record = LoadBe32(sector + 12) + kFixedHeader;
   if (record == kFixedHeader) return 0;
   if (StopRequested()) return 0;
-  m_reader.Start(sector, SectorSize(), m_nStartSector,
-                 [this](uint64_t s, uint8_t* b) { return ReadSourceSector(s, b); });
+  m_reader.Start(sector, SectorSize(), m_nStartSector, SectorReads());
   uint32_t count = 0;
   if (!m_reader.Equals(record, "RaTC", 4) || !m_reader.Be32(record + 4, &count)) return 0;
   m_nLength = static_cast<int64_t>(record + (uint64_t{count} + 4) * 2);

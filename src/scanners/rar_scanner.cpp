@@ -64,20 +64,7 @@ int CRARScanner::MatchSignature(const uint8_t* sector, uint64_t blockFirstSector
 }
 
 bool CRARScanner::ReadAt(uint64_t offset, uint8_t* out, uint32_t count) {
-  const uint32_t ss = SectorSize();
-  for (uint32_t i = 0; i < count; ++i) {
-    const uint64_t k = (offset + i) / ss;
-    if (k != m_nBuffered) {
-      if (StopRequested()) return false;
-      const SectorRead read = ReadSourceSector(m_nStartSector + k, m_buffer.data());
-      if (read == SectorRead::PastEnd) return false;
-      // An unreadable sector reads as zeros, as it does in the scan.
-      if (read == SectorRead::Failed) std::fill(m_buffer.begin(), m_buffer.end(), uint8_t{0});
-      m_nBuffered = k;
-    }
-    out[i] = m_buffer[(offset + i) % ss];
-  }
-  return true;
+  return !StopRequested() && m_walk.Read(offset, out, count);
 }
 
 bool CRARScanner::ReadNumber(uint64_t* offset, uint64_t* value) {
@@ -169,8 +156,7 @@ int CRARScanner::WalkVersion5() {
 
 int CRARScanner::ParseFile(uint8_t* sector) {
   const uint32_t ss = SectorSize();
-  m_buffer.assign(sector, sector + ss);
-  m_nBuffered = 0;
+  m_walk.Start(sector, ss, m_nStartSector, SectorReads());
   return sector[6] == 0x01 ? WalkVersion5() : WalkVersion4();
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "scanners/base_scanner.h"
+#include "scanners/walk_reader.h"
 
 namespace kavo {
 
@@ -30,8 +31,7 @@ class CRARScanner final : public CBaseScanner {
   // cannot be read or runs over ten bytes.
   bool ReadNumber(uint64_t* offset, uint64_t* value);
 
-  std::vector<uint8_t> m_buffer;  // sector m_nBuffered of the file
-  uint64_t m_nBuffered = 0;
+  WalkReader m_walk;
 };
 
 }  // namespace kavo

@@ -61,8 +61,7 @@ bool CRMScanner::DataEnd(uint64_t at, uint32_t size, uint64_t* end) {
 }
 
 int CRMScanner::ParseFile(uint8_t* sector) {
-  m_reader.Start(sector, SectorSize(), m_nStartSector,
-                 [this](uint64_t s, uint8_t* b) { return ReadSourceSector(s, b); });
+  m_reader.Start(sector, SectorSize(), m_nStartSector, SectorReads());
   const uint32_t headers = LoadBe32(sector + 14);
   const uint64_t limit = uint64_t{headers} + kExtraChunks;
   // The walk reads at most header count + 5 chunks. A file may end sooner: after at least as

@@ -2,8 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <regex>
 #include <set>
+#include <sstream>
 
 #include "cli/cli_support.h"
 
@@ -11,6 +11,22 @@ namespace kavo {
 namespace {
 
 #ifndef _WIN32
+// The number or string after `"key":` at or after `from` in a JSON text (white space allowed), or
+// empty.
+std::string Field(const std::string& json, const std::string& key, size_t from = 0,
+                  size_t* end = nullptr) {
+  size_t at = json.find("\"" + key + "\":", from);
+  if (at == std::string::npos) return {};
+  at += key.size() + 3;
+  while (at < json.size() && json[at] == ' ') ++at;
+  const bool quoted = at < json.size() && json[at] == '"';
+  const size_t start = at + (quoted ? 1 : 0);
+  const size_t stop = quoted ? json.find('"', start) : json.find_first_of(",}\n", start);
+  if (stop == std::string::npos) return {};
+  if (end != nullptr) *end = stop;
+  return json.substr(start, stop - start);
+}
+
 // The whole disks lsblk reports with their sizes, without the devices that are no drive.
 std::map<std::string, uint64_t> LsblkDisks() {
   const test::ProcessResult r =
@@ -20,9 +36,11 @@ std::map<std::string, uint64_t> LsblkDisks() {
   std::string name, type;
   uint64_t size = 0;
   while (lines >> name >> size >> type) {
-    static const std::regex kNoDrive("^(loop|ram|zram|dm-|md|sr|fd|nbd).*");
-    if (type == "disk" && size != 0 && !std::regex_match(name, kNoDrive))
-      disks["/dev/" + name] = size;
+    bool drive = type == "disk" && size != 0;
+    for (const char* prefix : {"loop", "ram", "zram", "dm-", "md", "sr", "fd", "nbd"}) {
+      drive = drive && name.rfind(prefix, 0) != 0;
+    }
+    if (drive) disks["/dev/" + name] = size;
   }
   return disks;
 }
@@ -32,13 +50,11 @@ TEST(CliDrives, AgreesWithLsblk) {
   const test::ProcessResult r = test::Cli({"drives", "--json"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   std::map<std::string, uint64_t> listed;
-  const std::regex physical(
-      R"re(\{"kind":"physical","name":"([^"]+)".*"bytesPerSector":(\d+),"sectors":(\d+).*"source":"([^"]+)")re");
   for (const std::string& line : test::Lines(r.out)) {
-    std::smatch m;
-    if (!std::regex_search(line, m, physical)) continue;
-    listed[m[1]] = std::stoull(m[2]) * std::stoull(m[3]);
-    EXPECT_EQ(m[4], m[1]);  // a Linux drive opens by its device path
+    if (Field(line, "kind") != "physical") continue;
+    const std::string name = Field(line, "name");
+    listed[name] = std::stoull(Field(line, "bytesPerSector")) * std::stoull(Field(line, "sectors"));
+    EXPECT_EQ(Field(line, "source"), name);  // a Linux drive opens by its device path
   }
   EXPECT_EQ(listed, LsblkDisks());
   const test::ProcessResult text = test::Cli({"drives"});
@@ -48,13 +64,16 @@ TEST(CliDrives, AgreesWithLsblk) {
 
 // id, value, worst and threshold of every attribute row in a JSON text (kavo's or smartctl's).
 std::set<std::string> AttributeRows(const std::string& json) {
-  static const std::regex row(
-      R"re("id":\s*(\d+),\s*"name":\s*"[^"]*",\s*"value":\s*(\d+),\s*"worst":\s*(\d+),\s*"thresh":\s*(\d+))re");
   std::set<std::string> rows;
-  for (auto it = std::sregex_iterator(json.begin(), json.end(), row); it != std::sregex_iterator();
-       ++it) {
-    rows.insert((*it)[1].str() + " " + (*it)[2].str() + " " + (*it)[3].str() + " " +
-                (*it)[4].str());
+  size_t at = 0;
+  for (;;) {
+    size_t end = 0;
+    const std::string id = Field(json, "id", at, &end);
+    if (id.empty()) break;
+    std::string row = id;
+    for (const char* key : {"value", "worst", "thresh"}) row += " " + Field(json, key, end, &end);
+    rows.insert(row);
+    at = end;
   }
   return rows;
 }

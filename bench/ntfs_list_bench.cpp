@@ -12,10 +12,10 @@
 #include <sys/resource.h>
 #endif
 
+#include "base/message_sink.h"
+#include "base/progress.h"
 #include "disk/disk.h"
 #include "disk/volume.h"
-#include "operations/message_sink.h"
-#include "operations/progress.h"
 #include "platform/text.h"
 #include "recovery/ntfs/ntfs_reader.h"
 #include "recovery/tree.h"

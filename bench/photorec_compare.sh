@@ -24,7 +24,7 @@ ninja -C "$build" kavo_scanners >/dev/null
 libs=$build/src
 g++ -O2 -std=c++20 -I"$repo/src" "$repo/bench/raw_scan_bench.cpp" \
   "$libs/libkavo_scanners.a" "$libs/libkavo_recovery.a" "$libs/libkavo_disk.a" \
-  "$libs/libkavo_progress.a" "$libs/libkavo_platform.a" -o "$work/raw_scan_bench"
+  "$libs/libkavo_base.a" "$libs/libkavo_platform.a" -o "$work/raw_scan_bench"
 
 if [ ! -f "$image" ] || [ "$(stat -c %s "$image")" -ne $((mib * 1048576)) ]; then
   "$work/raw_scan_bench" make "$image" "$mib"

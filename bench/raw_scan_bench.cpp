@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "operations/message_sink.h"
+#include "base/message_sink.h"
 #include "recovery/tree.h"
 #include "scanners/catalogue.h"
 #include "scanners/raw_scan.h"

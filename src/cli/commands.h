@@ -3,11 +3,11 @@
 
 #include <optional>
 
+#include "base/operation_codes.h"
 #include "cli/args.h"
 #include "cli/cli.h"
 #include "copy/disk_copy.h"
 #include "disk/disk.h"
-#include "operations/operation_codes.h"
 #include "partition/drive_list_entry.h"
 #include "platform/drives.h"
 #include "recovery/tree.h"

@@ -1,7 +1,7 @@
+#include "base/progress.h"
 #include "cli/commands.h"
 #include "cli/output.h"
 #include "cli/source.h"
-#include "operations/progress.h"
 #include "platform/text.h"
 
 namespace kavo::cli {

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "operations/prompter.h"
+#include "base/prompter.h"
 
 namespace kavo::cli {
 

@@ -3,8 +3,8 @@
 #include <atomic>
 #include <cstdio>
 
+#include "base/messages.h"
 #include "cli/output.h"
-#include "operations/messages.h"
 #include "platform/console.h"
 
 namespace kavo::cli {

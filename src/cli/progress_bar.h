@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "operations/message_sink.h"
-#include "operations/progress.h"
+#include "base/message_sink.h"
+#include "base/progress.h"
 
 namespace kavo::cli {
 

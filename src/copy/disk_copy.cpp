@@ -5,8 +5,8 @@
 #include <ctime>
 #include <fstream>
 
+#include "base/messages.h"
 #include "disk/disk.h"
-#include "operations/messages.h"
 #include "platform/text.h"
 
 namespace kavo {

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "base/message_sink.h"
+#include "base/progress.h"
+#include "base/prompter.h"
 #include "disk/storage.h"
-#include "operations/message_sink.h"
-#include "operations/progress.h"
-#include "operations/prompter.h"
 #include "platform/device.h"
 
 namespace kavo {

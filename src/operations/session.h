@@ -5,8 +5,8 @@
 
 #include <memory>
 
+#include "base/progress.h"
 #include "disk/disk.h"
-#include "operations/progress.h"
 #include "partition/drive_list_entry.h"
 #include "partition/partition_record.h"
 #include "recovery/tree.h"

@@ -1,6 +1,6 @@
 #include "operations/worker.h"
 
-#include "operations/messages.h"
+#include "base/messages.h"
 #include "recovery/filesystem.h"
 #include "recovery/search/volume_search.h"
 #include "scanners/catalogue.h"

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "base/message_sink.h"
+#include "base/operation_codes.h"
+#include "base/prompter.h"
 #include "copy/disk_copy.h"
-#include "operations/message_sink.h"
-#include "operations/operation_codes.h"
-#include "operations/prompter.h"
 #include "operations/session.h"
 
 namespace kavo {

@@ -10,9 +10,9 @@
 #include <string>
 #include <unordered_set>
 
+#include "base/progress.h"
+#include "base/prompter.h"
 #include "disk/disk.h"
-#include "operations/progress.h"
-#include "operations/prompter.h"
 #include "recovery/output.h"
 #include "recovery/tree.h"
 

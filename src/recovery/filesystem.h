@@ -2,9 +2,9 @@
 // entries under "Data", and the entries become the result tree "Root" -> "Data".
 #pragma once
 
+#include "base/message_sink.h"
+#include "base/progress.h"
 #include "disk/disk.h"
-#include "operations/message_sink.h"
-#include "operations/progress.h"
 #include "recovery/tree.h"
 
 namespace kavo {

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "operations/prompter.h"
+#include "base/prompter.h"
 #include "partition/drive_list_entry.h"
 
 namespace kavo {

@@ -3,7 +3,7 @@
 #include <utility>
 #include <vector>
 
-#include "operations/messages.h"
+#include "base/messages.h"
 
 namespace kavo {
 
@@ -30,7 +30,8 @@ void SaveMarked(Extractor& extractor, const RecoveredNode* root,
       progressWindow.Send(UM_PROGRESS, 0, 0);
       continue;
     }
-    if (created && current->firstChild) stack.emplace_back(current->firstChild, std::move(*created));
+    if (created && current->firstChild)
+      stack.emplace_back(current->firstChild, std::move(*created));
   }
 }
 

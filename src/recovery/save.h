@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "operations/message_sink.h"
+#include "base/message_sink.h"
 #include "recovery/extract.h"
 #include "recovery/tree.h"
 

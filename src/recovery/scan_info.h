@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "operations/prompter.h"
+#include "base/prompter.h"
 #include "recovery/tree.h"
 
 namespace kavo {

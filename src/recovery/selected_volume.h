@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/operation_codes.h"
 #include "disk/disk.h"
-#include "operations/operation_codes.h"
 #include "partition/drive_list_entry.h"
 
 namespace kavo {

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <string>
 
-#include "operations/prompter.h"
+#include "base/prompter.h"
 #include "platform/bytes.h"
 
 namespace kavo {

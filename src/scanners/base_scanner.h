@@ -11,8 +11,8 @@
 #include <memory>
 #include <string>
 
+#include "base/progress.h"
 #include "disk/disk.h"
-#include "operations/progress.h"
 
 namespace kavo {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "operations/messages.h"
+#include "base/messages.h"
 #include "scanners/source_reader.h"
 
 namespace kavo {

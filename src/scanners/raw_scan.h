@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
+#include "base/message_sink.h"
+#include "base/progress.h"
 #include "disk/disk.h"
-#include "operations/message_sink.h"
-#include "operations/progress.h"
 #include "recovery/tree.h"
 #include "scanners/scanner_registry.h"
 

@@ -1,7 +1,7 @@
 #include "shell/base_wnd.h"
 
-#include "operations/messages.h"
-#include "operations/operation_codes.h"
+#include "base/messages.h"
+#include "base/operation_codes.h"
 
 namespace kavo::shell {
 

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "operations/messages.h"
+#include "base/messages.h"
 
 namespace kavo::shell {
 

@@ -1,6 +1,6 @@
 #include "shell/persist_wnd.h"
 
-#include "operations/messages.h"
+#include "base/messages.h"
 #include "shell/base_wnd.h"
 #include "shell/controls.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "operations/prompter.h"
+#include "base/prompter.h"
 #include "operations/session.h"
 #include "shell/window.h"
 

@@ -1,6 +1,6 @@
 #include "shell/splash_wnd.h"
 
-#include "operations/messages.h"
+#include "base/messages.h"
 #include "shell/option_pictures.h"
 
 namespace kavo::shell {

@@ -9,8 +9,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/messages.h"
 #include "copy/fault_device.h"
-#include "operations/messages.h"
 #include "support/test_paths.h"
 
 namespace kavo {

@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "base/messages.h"
 #include "copy/fault_device.h"
 #include "disk/volume.h"
-#include "operations/messages.h"
 #include "support/fixtures.h"
 #include "support/process.h"
 #include "support/recording_prompter.h"

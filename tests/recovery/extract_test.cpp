@@ -6,8 +6,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/message_sink.h"
 #include "disk/fake_device.h"
-#include "operations/message_sink.h"
 #include "platform/text.h"
 #include "recovery/names.h"
 #include "recovery/save.h"

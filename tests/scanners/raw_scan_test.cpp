@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "operations/messages.h"
+#include "base/messages.h"
 #include "platform/bytes.h"
 #include "scan_support.h"
 #include "scanners/catalogue.h"

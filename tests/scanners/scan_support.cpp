@@ -8,7 +8,7 @@
 #include <iterator>
 #include <random>
 
-#include "operations/messages.h"
+#include "base/messages.h"
 #include "scanners/raw_scan.h"
 #include "support/memory_device.h"
 #include "support/process.h"

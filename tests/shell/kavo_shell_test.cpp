@@ -1,7 +1,7 @@
 // Kavo.exe under test, driven from outside through its windows and messages.
 #include <gtest/gtest.h>
 
-#include "operations/messages.h"
+#include "base/messages.h"
 #include "shell/shell_driver.h"
 
 namespace kavo {

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "operations/prompter.h"
+#include "base/prompter.h"
 
 namespace kavo::test {
 

@@ -8,8 +8,8 @@
 #include <functional>
 #include <vector>
 
-#include "operations/message_sink.h"
-#include "operations/messages.h"
+#include "base/message_sink.h"
+#include "base/messages.h"
 
 namespace kavo::test {
 

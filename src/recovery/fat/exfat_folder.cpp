@@ -1,6 +1,6 @@
 #include <algorithm>
 
-#include "operations/messages.h"
+#include "base/messages.h"
 #include "platform/bytes.h"
 #include "recovery/fat/fat_folder.h"
 

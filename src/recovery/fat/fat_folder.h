@@ -10,9 +10,9 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/message_sink.h"
+#include "base/progress.h"
 #include "disk/volume_params.h"
-#include "operations/message_sink.h"
-#include "operations/progress.h"
 #include "recovery/tree.h"
 
 namespace kavo {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "operations/messages.h"
+#include "base/messages.h"
 #include "platform/bytes.h"
 
 namespace kavo {

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/message_sink.h"
+#include "base/progress.h"
 #include "disk/disk.h"
-#include "operations/message_sink.h"
-#include "operations/progress.h"
 #include "recovery/fat/fat_folder.h"
 #include "recovery/fat/fat_table.h"
 #include "recovery/output.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "operations/messages.h"
+#include "base/messages.h"
 #include "platform/bytes.h"
 #include "recovery/ntfs/lznt1.h"
 

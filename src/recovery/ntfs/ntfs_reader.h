@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
+#include "base/message_sink.h"
+#include "base/progress.h"
 #include "disk/disk.h"
-#include "operations/message_sink.h"
-#include "operations/progress.h"
 #include "recovery/ntfs/ntfs_record.h"
 #include "recovery/ntfs/record_index.h"
 #include "recovery/output.h"

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "base/messages.h"
 #include "disk/volume.h"
-#include "operations/messages.h"
 #include "platform/bytes.h"
 #include "recovery/ntfs/ntfs_record.h"
 

@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
+#include "base/message_sink.h"
+#include "base/progress.h"
 #include "disk/disk.h"
-#include "operations/message_sink.h"
-#include "operations/progress.h"
 #include "partition/partition_record.h"
 
 namespace kavo {

@@ -2,7 +2,7 @@
 // progress and stop requests, and folders that must not be read twice.
 #include <gtest/gtest.h>
 
-#include "operations/messages.h"
+#include "base/messages.h"
 #include "recovery/fat/fat_folder.h"
 #include "recovery/fat/fat_reader.h"
 #include "support/recording_sink.h"

@@ -2,7 +2,7 @@
 // and damaged or hostile structures that must neither hang nor read out of bounds.
 #include <gtest/gtest.h>
 
-#include "operations/messages.h"
+#include "base/messages.h"
 #include "recovery/fat/fat_folder.h"
 #include "recovery/fat/fat_reader.h"
 #include "support/recording_sink.h"

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "base/messages.h"
 #include "disk/disk.h"
 #include "disk/volume.h"
-#include "operations/messages.h"
 #include "platform/text.h"
 #include "recovery/ntfs/ntfs_reader.h"
 #include "support/process.h"

@@ -1,4 +1,4 @@
-#include "operations/progress.h"
+#include "base/progress.h"
 
 #include <cstdio>
 

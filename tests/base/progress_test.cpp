@@ -1,9 +1,8 @@
-#include "operations/progress.h"
+#include "base/progress.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
-
 
 namespace kavo {
 namespace {

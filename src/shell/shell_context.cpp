@@ -3,6 +3,7 @@
 #include "shell/home_wnd.h"
 #include "shell/splash_wnd.h"
 #include "shell/strip_wnd.h"
+#include "shell/tree_selection_wnd.h"
 
 namespace kavo::shell {
 
@@ -62,6 +63,9 @@ std::unique_ptr<Window> NewPageWindow(std::wstring_view name, ShellContext& cont
   if (name == L"CHomeCmdWnd") return std::make_unique<CStripWnd>(L"Select a recovery option");
   if (name == L"CSplashCmdWnd") return std::make_unique<CStripWnd>(L"Advance Option");
   if (name == L"CHomeSBar") return std::make_unique<CStripWnd>(L"");
+  if (name == L"CTreeSelectionWnd") return std::make_unique<CTreeSelectionWnd>(context);
+  if (name == L"CTreeSelectionCmdWnd") return std::make_unique<CTreeSelectionCmdWnd>(context);
+  if (name == L"CTreeSelectionSBar") return std::make_unique<CTreeSelectionSBar>(context);
   return nullptr;
 }
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "operations/prompter.h"
 #include "operations/session.h"
@@ -32,6 +33,9 @@ struct ShellContext {
   HWND frame = nullptr;
   CBaseWnd* router = nullptr;
   MessageBoxPrompter prompter;
+  // The formats ticked on the format-selection page when it last closed, in catalogue order:
+  // what the next signature scan registers its scanners for.
+  std::vector<std::u16string> signatureFormats;
 };
 
 // Asks through the context's prompter with wide texts.

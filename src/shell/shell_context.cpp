@@ -45,8 +45,13 @@ ShellContext::~ShellContext() {
     if (WaitForSingleObject(thread, 0) == WAIT_TIMEOUT && session.progressRecord) {
       session.progressRecord->RequestStop();
     }
-    // Its windows are gone, so its messages return at once; its routine stops at its next check.
-    WaitForSingleObject(thread, INFINITE);
+    // Its routine stops at its next check. A message it sends meanwhile is handled (its window
+    // is gone, so it returns at once) rather than left waiting for a loop that no longer runs.
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE) ==
+           WAIT_OBJECT_0 + 1) {
+      MSG message;
+      PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+    }
     CloseHandle(thread);
   }
 }

@@ -229,6 +229,13 @@ LRESULT CALLBACK CSignatureTreeWnd::Subclass(HWND hwnd, UINT message, WPARAM wPa
       }
       break;
     }
+    case WM_LBUTTONUP: {
+      // Some versions of the control toggle a box when the button comes up: the catalogue has
+      // toggled it already.
+      HTREEITEM hit = nullptr;
+      if (self->OnCheckBox(lParam, hit)) return 0;
+      break;
+    }
     case WM_KEYDOWN:
       if (wParam == VK_SPACE) {
         const auto selected =

@@ -6,6 +6,7 @@
 // clang-format on
 
 #include <string>
+#include <vector>
 
 #include "copy/disk_copy.h"
 #include "operations/messages.h"
@@ -68,10 +69,16 @@ class NavigationSink final : public MessageSink {
 struct ScanJob {
   ScanJob(Session& session, HWND page, HWND router)
       : operation(session), progress(page, gate), navigation(page, router, gate, operation) {}
+  ~ScanJob() {
+    for (const HANDLE thread : earlier) CloseHandle(thread);
+  }
   OperationContext operation;
   JobGate gate;
   WindowSink progress;
   NavigationSink navigation;
+  // The threads of earlier jobs still running when this one was started: one job at a time
+  // works on the session, so this one begins when they have ended.
+  std::vector<HANDLE> earlier;
 };
 
 namespace {
@@ -79,6 +86,7 @@ namespace {
 DWORD WINAPI RunJob(void* parameter) {
   const std::unique_ptr<std::shared_ptr<ScanJob>> job(
       static_cast<std::shared_ptr<ScanJob>*>(parameter));
+  for (const HANDLE thread : (*job)->earlier) WaitForSingleObject(thread, INFINITE);
   OperationThreadProc((*job)->operation);
   return 0;
 }
@@ -186,6 +194,14 @@ void CScanWnd::StartWorker() {
   operation.mainWindow = &m_job->navigation;
   operation.prompter = &m_context.prompter;
 
+  for (const HANDLE thread : m_context.workers) {
+    HANDLE copy = nullptr;
+    if (WaitForSingleObject(thread, 0) == WAIT_TIMEOUT &&
+        DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &copy, SYNCHRONIZE, FALSE,
+                        0)) {
+      m_job->earlier.push_back(copy);
+    }
+  }
   auto* handOver = new std::shared_ptr<ScanJob>(m_job);
   const HANDLE thread = CreateThread(nullptr, 0, &RunJob, handOver, 0, nullptr);
   if (thread == nullptr) {

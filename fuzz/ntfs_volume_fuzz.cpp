@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/message_sink.h"
 #include "disk/volume.h"
-#include "operations/message_sink.h"
 #include "recovery/ntfs/ntfs_reader.h"
 #include "recovery/tree.h"
 #include "support/memory_device.h"

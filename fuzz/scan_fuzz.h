@@ -8,8 +8,8 @@
 #include <functional>
 #include <memory>
 
+#include "base/message_sink.h"
 #include "disk/disk.h"
-#include "operations/message_sink.h"
 #include "recovery/tree.h"
 #include "scanners/raw_scan.h"
 #include "support/memory_device.h"

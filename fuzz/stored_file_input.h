@@ -10,7 +10,7 @@
 #include <fstream>
 #include <string>
 
-#include "operations/prompter.h"
+#include "base/prompter.h"
 
 namespace kavo::fuzz {
 

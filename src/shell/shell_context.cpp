@@ -1,8 +1,12 @@
 #include "shell/shell_context.h"
 
+#include <algorithm>
+
 #include "shell/home_wnd.h"
+#include "shell/scan_wnd.h"
 #include "shell/splash_wnd.h"
 #include "shell/strip_wnd.h"
+#include "shell/tree_selection_wnd.h"
 
 namespace kavo::shell {
 
@@ -36,6 +40,32 @@ std::wstring Wide(const std::u16string& text) {
 
 }  // namespace
 
+ShellContext::~ShellContext() {
+  for (const HANDLE thread : workers) {
+    if (WaitForSingleObject(thread, 0) == WAIT_TIMEOUT && session.progressRecord) {
+      session.progressRecord->RequestStop();
+    }
+    // Its routine stops at its next check. A message it sends meanwhile is handled (its window
+    // is gone, so it returns at once) rather than left waiting for a loop that no longer runs.
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_SENDMESSAGE) ==
+           WAIT_OBJECT_0 + 1) {
+      MSG message;
+      PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+    }
+    CloseHandle(thread);
+  }
+}
+
+void ShellContext::AddWorker(HANDLE thread) {
+  const auto ended = [](HANDLE t) {
+    if (WaitForSingleObject(t, 0) != WAIT_OBJECT_0) return false;
+    CloseHandle(t);
+    return true;
+  };
+  workers.erase(std::remove_if(workers.begin(), workers.end(), ended), workers.end());
+  workers.push_back(thread);
+}
+
 PromptAnswer MessageBoxPrompter::Ask(const std::u16string& text, const std::u16string& caption,
                                      PromptIcon icon, PromptButtons buttons) {
   const std::wstring title = caption.empty() ? std::wstring(kProgramName) : Wide(caption);
@@ -62,6 +92,12 @@ std::unique_ptr<Window> NewPageWindow(std::wstring_view name, ShellContext& cont
   if (name == L"CHomeCmdWnd") return std::make_unique<CStripWnd>(L"Select a recovery option");
   if (name == L"CSplashCmdWnd") return std::make_unique<CStripWnd>(L"Advance Option");
   if (name == L"CHomeSBar") return std::make_unique<CStripWnd>(L"");
+  if (name == L"CScanWnd") return std::make_unique<CScanWnd>(context);
+  if (name == L"CScanCmdWnd") return std::make_unique<CScanCmdWnd>(context);
+  if (name == L"CScanSBar") return std::make_unique<CScanSBar>(context);
+  if (name == L"CTreeSelectionWnd") return std::make_unique<CTreeSelectionWnd>(context);
+  if (name == L"CTreeSelectionCmdWnd") return std::make_unique<CTreeSelectionCmdWnd>(context);
+  if (name == L"CTreeSelectionSBar") return std::make_unique<CTreeSelectionSBar>(context);
   return nullptr;
 }
 

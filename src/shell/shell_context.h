@@ -7,10 +7,16 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "base/operation_codes.h"
 #include "base/prompter.h"
 #include "operations/session.h"
 #include "shell/window.h"
+
+namespace kavo {
+class CDiskCopy;
+}
 
 namespace kavo::shell {
 
@@ -28,10 +34,29 @@ class MessageBoxPrompter final : public Prompter {
 };
 
 struct ShellContext {
+  ShellContext() = default;
+  ShellContext(const ShellContext&) = delete;
+  ShellContext& operator=(const ShellContext&) = delete;
+  // A job still running is asked to stop and waited for: it uses the session until it ends.
+  ~ShellContext();
+
+  // Keeps the thread of a job the scan page started; finished ones are let go.
+  void AddWorker(HANDLE thread);
+
   Session session;
   HWND frame = nullptr;
   CBaseWnd* router = nullptr;
   MessageBoxPrompter prompter;
+  // The formats ticked on the format-selection page when it last closed, in catalogue order:
+  // what the next signature scan registers its scanners for.
+  std::vector<std::u16string> signatureFormats;
+  // How an image file is searched, as chosen when the image was selected.
+  ImageScanType imageScanType = ImageScanType::LongScan;
+  // The source engine of a copy job, set up with its destination and progress record by the
+  // page that set the copy up; null while there is none.
+  CDiskCopy* copySource = nullptr;
+  // The threads of the jobs started and not yet seen ending.
+  std::vector<HANDLE> workers;
 };
 
 // Asks through the context's prompter with wide texts.

@@ -1,5 +1,6 @@
 #include "shell/shell_driver.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace kavo::test {
@@ -47,6 +48,48 @@ BOOL CALLBACK LongestStatic(HWND hwnd, LPARAM lParam) {
     if (t.size() > text->size()) *text = std::move(t);
   }
   return TRUE;
+}
+
+// A block of memory in the process of window `hwnd`, for the messages whose parameters point to
+// memory that the control reads or writes.
+class RemoteBlock {
+ public:
+  RemoteBlock(HWND hwnd, size_t bytes) : m_bytes(bytes) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(hwnd, &process);
+    m_process =
+        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, process);
+    if (m_process != nullptr) {
+      m_address = VirtualAllocEx(m_process, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE);
+    }
+  }
+  ~RemoteBlock() {
+    if (m_address != nullptr) VirtualFreeEx(m_process, m_address, 0, MEM_RELEASE);
+    if (m_process != nullptr) CloseHandle(m_process);
+  }
+  RemoteBlock(const RemoteBlock&) = delete;
+  RemoteBlock& operator=(const RemoteBlock&) = delete;
+
+  bool Usable() const { return m_address != nullptr; }
+  char* At(size_t offset) const { return static_cast<char*>(m_address) + offset; }
+  bool Write(size_t offset, const void* data, size_t bytes) const {
+    return offset + bytes <= m_bytes &&
+           WriteProcessMemory(m_process, At(offset), data, bytes, nullptr) != FALSE;
+  }
+  bool Read(size_t offset, void* data, size_t bytes) const {
+    return offset + bytes <= m_bytes &&
+           ReadProcessMemory(m_process, At(offset), data, bytes, nullptr) != FALSE;
+  }
+
+ private:
+  HANDLE m_process = nullptr;
+  void* m_address = nullptr;
+  size_t m_bytes;
+};
+
+HTREEITEM NextTreeItem(HWND tree, UINT relation, HTREEITEM item) {
+  return reinterpret_cast<HTREEITEM>(
+      SendMessageW(tree, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(item)));
 }
 
 }  // namespace
@@ -163,6 +206,76 @@ void ShellDriver::Answer(const MessageBoxSeen& box, int id) {
   PostMessageW(box.window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
                reinterpret_cast<LPARAM>(GetDlgItem(box.window, id)));
   Sleep(100);
+}
+
+std::vector<TreeItemSeen> ShellDriver::TreeItems(HWND tree) const {
+  constexpr int kTextChars = 260;
+  std::vector<TreeItemSeen> items;
+  RemoteBlock block(tree, sizeof(TVITEMW) + kTextChars * sizeof(wchar_t));
+  if (!block.Usable()) return items;
+  // Depth first: an item, its children, then its next sibling.
+  std::vector<std::pair<HTREEITEM, int>> pending;
+  for (HTREEITEM top = NextTreeItem(tree, TVGN_ROOT, nullptr); top != nullptr;
+       top = NextTreeItem(tree, TVGN_NEXT, top)) {
+    pending.emplace_back(top, 0);
+  }
+  std::reverse(pending.begin(), pending.end());
+  while (!pending.empty()) {
+    const auto [item, depth] = pending.back();
+    pending.pop_back();
+    TVITEMW tv{};
+    tv.mask = TVIF_TEXT | TVIF_STATE | TVIF_IMAGE | TVIF_HANDLE;
+    tv.hItem = item;
+    tv.stateMask = TVIS_STATEIMAGEMASK;
+    tv.pszText = reinterpret_cast<wchar_t*>(block.At(sizeof tv));
+    tv.cchTextMax = kTextChars;
+    wchar_t text[kTextChars] = {};
+    block.Write(0, &tv, sizeof tv);
+    block.Write(sizeof tv, text, sizeof text);
+    SendMessageW(tree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(block.At(0)));
+    block.Read(0, &tv, sizeof tv);
+    block.Read(sizeof tv, text, sizeof text);
+    text[kTextChars - 1] = 0;
+    items.push_back(
+        {item, text, static_cast<int>((tv.state & TVIS_STATEIMAGEMASK) >> 12), tv.iImage, depth});
+    std::vector<std::pair<HTREEITEM, int>> children;
+    for (HTREEITEM child = NextTreeItem(tree, TVGN_CHILD, item); child != nullptr;
+         child = NextTreeItem(tree, TVGN_NEXT, child)) {
+      children.emplace_back(child, depth + 1);
+    }
+    pending.insert(pending.end(), children.rbegin(), children.rend());
+  }
+  return items;
+}
+
+bool ShellDriver::ClickTreeCheckBox(HWND tree, HTREEITEM item) {
+  SendMessageW(tree, TVM_ENSUREVISIBLE, 0, reinterpret_cast<LPARAM>(item));
+  RemoteBlock block(tree, sizeof(TVHITTESTINFO) + sizeof(RECT));
+  if (!block.Usable()) return false;
+  // The item's text rectangle; the check box lies to its left on the same row.
+  // The message takes the item's handle in the rectangle's first bytes.
+  RECT rect{};
+  block.Write(0, &item, sizeof item);
+  if (SendMessageW(tree, TVM_GETITEMRECT, TRUE, reinterpret_cast<LPARAM>(block.At(0))) == 0) {
+    return false;
+  }
+  block.Read(0, &rect, sizeof rect);
+  const int y = (rect.top + rect.bottom) / 2;
+  for (int x = rect.left - 1; x >= 0; --x) {
+    TVHITTESTINFO test{};
+    test.pt = {x, y};
+    block.Write(0, &test, sizeof test);
+    const auto hit = reinterpret_cast<HTREEITEM>(
+        SendMessageW(tree, TVM_HITTEST, 0, reinterpret_cast<LPARAM>(block.At(0))));
+    block.Read(0, &test, sizeof test);
+    if (hit == item && (test.flags & TVHT_ONITEMSTATEICON) != 0) {
+      PostMessageW(tree, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+      PostMessageW(tree, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
+      Settle();
+      return true;
+    }
+  }
+  return false;
 }
 
 }  // namespace kavo::test

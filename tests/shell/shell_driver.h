@@ -2,7 +2,10 @@
 // their names, sends them messages, clicks buttons and reads and answers message boxes.
 #pragma once
 
+// clang-format off
 #include <windows.h>
+#include <commctrl.h>
+// clang-format on
 
 #include <string>
 #include <vector>
@@ -14,6 +17,15 @@ struct MessageBoxSeen {
   HWND window = nullptr;
   std::wstring caption;
   std::wstring text;
+};
+
+// An item of another process's tree-view control as its user sees it.
+struct TreeItemSeen {
+  HTREEITEM item = nullptr;
+  std::wstring text;
+  int checkState = 0;  // the state picture: 1 clear, 2 ticked, 3 partly ticked (0 none)
+  int image = -1;      // the icon's index in the control's image list
+  int depth = 0;       // 0 for the top items
 };
 
 class ShellDriver {
@@ -49,6 +61,11 @@ class ShellDriver {
   MessageBoxSeen WaitForMessageBox(DWORD ms, HANDLE process = nullptr);
   // Presses button `id` (IDOK, IDYES, IDNO) of a message box.
   void Answer(const MessageBoxSeen& box, int id);
+
+  // Every item of tree-view control `tree`, in tree order (collapsed branches included).
+  std::vector<TreeItemSeen> TreeItems(HWND tree) const;
+  // Clicks the check box of `item` in `tree` as the mouse does; false when the item shows none.
+  bool ClickTreeCheckBox(HWND tree, HTREEITEM item);
 
  private:
   std::wstring m_program;

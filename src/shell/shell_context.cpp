@@ -1,5 +1,6 @@
 #include "shell/shell_context.h"
 
+#include "shell/drive_listing_wnd.h"
 #include "shell/home_wnd.h"
 #include "shell/splash_wnd.h"
 #include "shell/strip_wnd.h"
@@ -62,6 +63,9 @@ std::unique_ptr<Window> NewPageWindow(std::wstring_view name, ShellContext& cont
   if (name == L"CHomeCmdWnd") return std::make_unique<CStripWnd>(L"Select a recovery option");
   if (name == L"CSplashCmdWnd") return std::make_unique<CStripWnd>(L"Advance Option");
   if (name == L"CHomeSBar") return std::make_unique<CStripWnd>(L"");
+  if (name == L"CDriveListingWnd") return std::make_unique<CDriveListingWnd>(context);
+  if (name == L"CDriveListingCmdWnd") return std::make_unique<CDriveListingCmdWnd>(context);
+  if (name == L"CDriveListSBar") return std::make_unique<CDriveListSBar>(context);
   return nullptr;
 }
 

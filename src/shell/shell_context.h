@@ -8,8 +8,10 @@
 #include <string>
 #include <string_view>
 
+#include "operations/operation_codes.h"
 #include "operations/prompter.h"
 #include "operations/session.h"
+#include "partition/drive_rows.h"
 #include "shell/window.h"
 
 namespace kavo::shell {
@@ -32,6 +34,12 @@ struct ShellContext {
   HWND frame = nullptr;
   CBaseWnd* router = nullptr;
   MessageBoxPrompter prompter;
+  // The drive list of the drive-listing page: the rows its loader enumerated last, and the
+  // image-file row Load Image made (at most one); the found partitions are the session's.
+  DriveList driveRows;
+  DriveListEntryPtr imageRow;
+  // How an image file chosen with Next is searched; kept from one choice to the next.
+  ImageScanType imageScanType = ImageScanType::LongScan;
 };
 
 // Asks through the context's prompter with wide texts.

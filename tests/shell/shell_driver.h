@@ -50,6 +50,14 @@ class ShellDriver {
   // Presses button `id` (IDOK, IDYES, IDNO) of a message box.
   void Answer(const MessageBoxSeen& box, int id);
 
+  // Waits up to `ms` for a file dialog of the program, types `path` as the file name and presses
+  // its Open button, as a user would. False when no file dialog appeared.
+  bool AnswerFileDialog(DWORD ms, const std::wstring& path);
+
+  // The texts of the first `columns` columns of every item of list view `list`, read from the
+  // program's memory as the list view hands them out.
+  std::vector<std::vector<std::wstring>> ListRows(HWND list, int columns) const;
+
  private:
   std::wstring m_program;
   PROCESS_INFORMATION m_process{};
@@ -58,5 +66,8 @@ class ShellDriver {
 
 // The window text of `hwnd`.
 std::wstring TextOf(HWND hwnd);
+
+// The first child of `parent` (at any depth) of window class `cls`, or null.
+HWND ChildOfClass(HWND parent, const std::wstring& cls);
 
 }  // namespace kavo::test

@@ -44,8 +44,8 @@ bool NamesImageFile(const DriveListEntry& entry) {
   return upper.find(u".IMG") != std::u16string::npos || HasImageExtension(entry.name);
 }
 
-// The image's search as chosen in the dialog. False when the user is left on the list.
-bool SearchImage(ShellContext& context, ImageScanType type) {
+// The image's search as chosen in the dialog.
+void SearchImage(ShellContext& context, ImageScanType type) {
   Session& session = context.session;
   if (type == ImageScanType::QuickScan) {
     if (QuickScanImage(*session.currentSource, session.foundPartitions) ==
@@ -56,7 +56,7 @@ bool SearchImage(ShellContext& context, ImageScanType type) {
     ToRouter(context, UM_PAGE_REFRESH);
     if (context.imageScanType == ImageScanType::QuickScan) {
       Tell(context, kQuickScanDone, kInformation, PromptIcon::Information);
-      return false;
+      return;
     }
     type = ImageScanType::LongScan;
   }
@@ -65,7 +65,6 @@ bool SearchImage(ShellContext& context, ImageScanType type) {
   } else {
     ToRouter(context, UM_SHOW_SCAN);
   }
-  return true;
 }
 
 }  // namespace

@@ -160,6 +160,55 @@ TEST_F(DriveListing, LoadImageAddsTheImageRowAfterTheVolumes) {
   EXPECT_EQ(replaced.back()[0], other);
 }
 
+// Next on the image row asks how to search it; a quick scan lists the image's FAT32 volume
+// among the partitions and leaves the user on the list.
+TEST_F(DriveListing, NextOnAnImageOffersTheSearchesAndAQuickScanListsItsVolume) {
+  std::string why;
+  const std::filesystem::path fixtures = test::FixturesDir(why);
+  if (fixtures.empty()) GTEST_SKIP() << why;
+  const std::wstring image = (fixtures / "fat32.img").wstring();
+  LoadedRows();
+  m_kavo.Click(m_kavo.Control(m_kavo.Find(L"CDriveListingCmdWnd"), 204));
+  ASSERT_TRUE(m_kavo.AnswerFileDialog(10000, image));
+  const Rows withImage = LoadedRows();
+  m_kavo.PressKey(List(), VK_END);  // the image row is the last
+  m_kavo.Click(m_kavo.Control(m_kavo.Find(L"CDriveListSBar"), 201));
+
+  const test::MessageBoxSeen dialog = m_kavo.WaitForMessageBox(5000);
+  ASSERT_NE(dialog.window, nullptr) << "no image dialog";
+  EXPECT_EQ(dialog.text,
+            L"Which option do you want to choose for Image processing ? If you are not getting "
+            L"lost volumes/partitions in quick scan or long scan, Please go for RawScan.");
+  const std::pair<int, const wchar_t*> choices[] = {
+      {301, L"Quick Scan"}, {302, L"Long Scan (Recommended)"}, {303, L"Raw Scan"}};
+  for (const auto& [id, text] : choices) {
+    const HWND radio = GetDlgItem(dialog.window, id);
+    EXPECT_EQ(test::TextOf(radio), text);
+    DWORD_PTR checked = 0;
+    SendMessageTimeoutW(radio, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, 2000, &checked);
+    EXPECT_EQ(checked == BST_CHECKED, id == 302) << id;  // Long Scan at first
+  }
+  PostMessageW(GetDlgItem(dialog.window, 301), BM_CLICK, 0, 0);
+  Sleep(100);
+  PostMessageW(GetDlgItem(dialog.window, IDOK), BM_CLICK, 0, 0);
+
+  const test::MessageBoxSeen done = m_kavo.WaitForMessageBox(10000);
+  ASSERT_NE(done.window, nullptr);
+  EXPECT_NE(done.window, dialog.window);
+  EXPECT_EQ(done.text,
+            L"If not satisfied with quick scan results. Process the image again in long scan or "
+            L"raw scan.");
+  m_kavo.Answer(done, IDOK);
+  const Rows after = LoadedRows();
+  ASSERT_EQ(after.size(), withImage.size() + 1);
+  // The partitions stand between the volumes and the image file.
+  EXPECT_EQ(after[after.size() - 2],
+            (std::vector<std::wstring>{L"FAT32 - 1, " + image, L"FAT32", after[after.size() - 2][2],
+                                       L"2048"}));
+  EXPECT_EQ(after.back()[0], image);
+  EXPECT_EQ(m_kavo.HolderChild(L"CActiveToolWnd"), L"CDriveListingWnd");
+}
+
 TEST_F(DriveListing, NextWithoutASelectionAsksForADrive) {
   LoadedRows();
   m_kavo.Click(m_kavo.Control(m_kavo.Find(L"CDriveListSBar"), 201));

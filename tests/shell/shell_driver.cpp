@@ -252,4 +252,11 @@ std::vector<std::vector<std::wstring>> ShellDriver::ListRows(HWND list, int colu
   return rows;
 }
 
+void ShellDriver::PressKey(HWND hwnd, UINT key) {
+  PostMessageW(hwnd, WM_SETFOCUS, 0, 0);
+  PostMessageW(hwnd, WM_KEYDOWN, key, 1);
+  PostMessageW(hwnd, WM_KEYUP, key, 1 | (1u << 30) | (1u << 31));
+  Settle();
+}
+
 }  // namespace kavo::test

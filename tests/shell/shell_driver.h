@@ -58,6 +58,9 @@ class ShellDriver {
   // program's memory as the list view hands them out.
   std::vector<std::vector<std::wstring>> ListRows(HWND list, int columns) const;
 
+  // Presses and releases key `key` in window `hwnd` (which has the keyboard focus meanwhile).
+  void PressKey(HWND hwnd, UINT key);
+
  private:
   std::wstring m_program;
   PROCESS_INFORMATION m_process{};

@@ -330,8 +330,8 @@ void CDriveListingCmdWnd::OnCreated() {
                                  {kOpenPartitionListCommand, L"Open Partition List"}};
   int x = 10;
   for (const Button& b : kButtons) {
-    CreateNorvelButton(Handle(), b.text, b.id, x, 2, 150, 26);
-    x += 160;
+    CreateNorvelButton(Handle(), b.text, b.id, x, 2, 180, 26);
+    x += 190;
   }
 }
 

@@ -209,6 +209,30 @@ TEST_F(DriveListing, NextOnAnImageOffersTheSearchesAndAQuickScanListsItsVolume) 
   EXPECT_EQ(m_kavo.HolderChild(L"CActiveToolWnd"), L"CDriveListingWnd");
 }
 
+// Open Scan Info and Open Partition List read the file chosen in their dialog; a file that is
+// neither (a disk image) is refused with the message of its kind, and the page stays.
+TEST_F(DriveListing, OpeningAFileOfTheWrongKindSaysSo) {
+  std::string why;
+  const std::filesystem::path fixtures = test::FixturesDir(why);
+  if (fixtures.empty()) GTEST_SKIP() << why;
+  const std::wstring image = (fixtures / "fat32.img").wstring();
+  const Rows rows = LoadedRows();
+  const std::pair<int, const wchar_t*> commands[] = {{203, L"Invalid scan info"},
+                                                     {205, L"Invalid partition info"}};
+  for (const auto& [id, text] : commands) {
+    SCOPED_TRACE(id);
+    m_kavo.Click(m_kavo.Control(m_kavo.Find(L"CDriveListingCmdWnd"), id));
+    ASSERT_TRUE(m_kavo.AnswerFileDialog(10000, image)) << "no file dialog";
+    const test::MessageBoxSeen box = m_kavo.WaitForMessageBox(5000);
+    ASSERT_NE(box.window, nullptr);
+    EXPECT_EQ(box.caption, L"Error");
+    EXPECT_EQ(box.text, text);
+    m_kavo.Answer(box, IDOK);
+    EXPECT_EQ(m_kavo.HolderChild(L"CActiveToolWnd"), L"CDriveListingWnd");
+    EXPECT_EQ(m_kavo.ListRows(List(), 4), rows);
+  }
+}
+
 TEST_F(DriveListing, NextWithoutASelectionAsksForADrive) {
   LoadedRows();
   m_kavo.Click(m_kavo.Control(m_kavo.Find(L"CDriveListSBar"), 201));

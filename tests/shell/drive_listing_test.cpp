@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <dbt.h>
 // clang-format on
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -60,9 +61,6 @@ class DriveListing : public ::testing::Test {
   HWND List() const {
     return test::ChildOfClass(m_kavo.Find(L"CDriveListingWnd"), L"SysListView32");
   }
-  // The page is loading: the list is not shown (the page shows its wait text instead) and the
-  // frame takes no input.
-  bool Loading() const { return !IsWindowVisible(List()) && !IsWindowEnabled(m_kavo.Frame()); }
   // The rows once the loader has filled the list.
   Rows LoadedRows() {
     for (int i = 0; i < 600 && (!IsWindowVisible(List()) || !IsWindowEnabled(m_kavo.Frame()));
@@ -111,20 +109,45 @@ TEST_F(DriveListing, DeletedRecoveryListsTheSystemsVolumesUnderItsCommandBar) {
   EXPECT_TRUE(HasVolume(rows, L"C:"));
 }
 
-// Refresh, and a device arrival or removal told to the frame, reload the list: the page shows
-// its wait state with the frame disabled, then the volumes again. Other device events do not.
-// (Under wine the volumes cannot be changed from a test, so the rows come back the same.)
+// Partition Recovery lists the physical drives by their captions, without file system or start;
+// once loaded the list is shown even when the system names no drive with a sector size (as
+// under wine), rather than a wait text that never ends.
+TEST_F(DriveListing, PartitionRecoveryListsPhysicalDrives) {
+  m_kavo.Click(m_kavo.Control(m_kavo.Find(L"CPersistWnd"), 1001));  // Home
+  m_kavo.Click(m_kavo.Control(m_kavo.Find(L"CHomeWnd"), 102));      // Partition Recovery
+  for (const auto& row : LoadedRows()) {
+    EXPECT_TRUE(EndsWith(row[0], L" )")) << std::string(row[0].begin(), row[0].end());
+    EXPECT_EQ(row[1], L"");
+    EXPECT_TRUE(EndsWith(row[2], L" GB"));
+    EXPECT_EQ(row[3], L"0");
+  }
+  EXPECT_TRUE(IsWindowEnabled(m_kavo.Frame()));
+}
+
+// Refresh, and a device arrival or removal told to the frame, reload the list: it is built
+// anew (the selected row is no longer selected) with the volumes again. Other device events
+// leave it as it is. (Under wine the volumes cannot be changed from a test, so the rows come
+// back the same.)
 TEST_F(DriveListing, RefreshAndDeviceChangesReloadTheList) {
   const Rows before = LoadedRows();
   ASSERT_FALSE(before.empty());
+  const auto selected = [this] {
+    DWORD_PTR count = 0;
+    SendMessageTimeoutW(List(), LVM_GETSELECTEDCOUNT, 0, 0, SMTO_ABORTIFHUNG, 2000, &count);
+    return count;
+  };
+  m_kavo.PressKey(List(), VK_END);
+  ASSERT_EQ(selected(), 1u);
   m_kavo.Click(m_kavo.Control(m_kavo.Find(L"CDriveListingCmdWnd"), 202));
-  EXPECT_TRUE(Loading());
   EXPECT_EQ(LoadedRows(), before);
+  EXPECT_EQ(selected(), 0u);
 
   const std::pair<WPARAM, bool> events[] = {
       {DBT_DEVICEARRIVAL, true}, {DBT_DEVICEQUERYREMOVE, false}, {DBT_DEVICEREMOVECOMPLETE, true}};
   for (const auto& [event, reloads] : events) {
     SCOPED_TRACE(event);
+    m_kavo.PressKey(List(), VK_END);
+    ASSERT_EQ(selected(), 1u);
     DEV_BROADCAST_VOLUME volume{};
     volume.dbcv_size = sizeof volume;
     volume.dbcv_devicetype = DBT_DEVTYP_VOLUME;
@@ -132,8 +155,8 @@ TEST_F(DriveListing, RefreshAndDeviceChangesReloadTheList) {
     DWORD_PTR result = 0;
     SendMessageTimeoutW(m_kavo.Frame(), WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(&volume),
                         SMTO_ABORTIFHUNG, 10000, &result);
-    EXPECT_EQ(Loading(), reloads);
     EXPECT_EQ(LoadedRows(), before);
+    EXPECT_EQ(selected(), reloads ? 0u : 1u);
   }
 }
 

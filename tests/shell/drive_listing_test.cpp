@@ -214,6 +214,8 @@ TEST_F(DriveListing, NextOnAnImageOffersTheSearchesAndAQuickScanListsItsVolume) 
   PostMessageW(GetDlgItem(dialog.window, 301), BM_CLICK, 0, 0);
   Sleep(100);
   PostMessageW(GetDlgItem(dialog.window, IDOK), BM_CLICK, 0, 0);
+  for (int i = 0; i < 100 && IsWindow(dialog.window); ++i) Sleep(50);
+  ASSERT_FALSE(IsWindow(dialog.window)) << "Ok did not close the dialog";
 
   const test::MessageBoxSeen done = m_kavo.WaitForMessageBox(10000);
   ASSERT_NE(done.window, nullptr);

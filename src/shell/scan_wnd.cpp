@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "copy/disk_copy.h"
 #include "base/messages.h"
+#include "copy/disk_copy.h"
 #include "operations/worker.h"
 #include "shell/base_wnd.h"
 #include "shell/controls.h"

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "shell/drive_listing_wnd.h"
 #include "shell/home_wnd.h"
 #include "shell/scan_wnd.h"
 #include "shell/splash_wnd.h"
@@ -98,6 +99,9 @@ std::unique_ptr<Window> NewPageWindow(std::wstring_view name, ShellContext& cont
   if (name == L"CTreeSelectionWnd") return std::make_unique<CTreeSelectionWnd>(context);
   if (name == L"CTreeSelectionCmdWnd") return std::make_unique<CTreeSelectionCmdWnd>(context);
   if (name == L"CTreeSelectionSBar") return std::make_unique<CTreeSelectionSBar>(context);
+  if (name == L"CDriveListingWnd") return std::make_unique<CDriveListingWnd>(context);
+  if (name == L"CDriveListingCmdWnd") return std::make_unique<CDriveListingCmdWnd>(context);
+  if (name == L"CDriveListSBar") return std::make_unique<CDriveListSBar>(context);
   return nullptr;
 }
 

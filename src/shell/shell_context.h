@@ -12,6 +12,7 @@
 #include "base/operation_codes.h"
 #include "base/prompter.h"
 #include "operations/session.h"
+#include "partition/drive_rows.h"
 #include "shell/window.h"
 
 namespace kavo {
@@ -57,6 +58,10 @@ struct ShellContext {
   CDiskCopy* copySource = nullptr;
   // The threads of the jobs started and not yet seen ending.
   std::vector<HANDLE> workers;
+  // The drive list of the drive-listing page: the rows its loader enumerated last, and the
+  // image-file row Load Image made (at most one); the found partitions are the session's.
+  DriveList driveRows;
+  DriveListEntryPtr imageRow;
 };
 
 // Asks through the context's prompter with wide texts.

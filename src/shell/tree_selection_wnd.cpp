@@ -374,15 +374,15 @@ LRESULT CTreeSelectionCmdWnd::OnMessage(UINT message, WPARAM wParam, LPARAM lPar
 // ---- CTreeSelectionSBar ----
 
 void CTreeSelectionSBar::OnCreated() {
-  CreateNorvelButton(Handle(), L"Back", kBackCommand, 0, 4, 100, 27);
-  CreateNorvelButton(Handle(), L"Next", kNextCommand, 0, 4, 100, 27);
+  CreateNorvelButton(Handle(), L"Back", kFormatsBackCommand, 0, 4, 100, 27);
+  CreateNorvelButton(Handle(), L"Next", kFormatsNextCommand, 0, 4, 100, 27);
   Place(ClientRect(Handle()).right);
 }
 
 void CTreeSelectionSBar::Place(int width) {
-  SetWindowPos(GetDlgItem(Handle(), kBackCommand), nullptr, width - 220, 4, 0, 0,
+  SetWindowPos(GetDlgItem(Handle(), kFormatsBackCommand), nullptr, width - 220, 4, 0, 0,
                SWP_NOSIZE | SWP_NOZORDER);
-  SetWindowPos(GetDlgItem(Handle(), kNextCommand), nullptr, width - 110, 4, 0, 0,
+  SetWindowPos(GetDlgItem(Handle(), kFormatsNextCommand), nullptr, width - 110, 4, 0, 0,
                SWP_NOSIZE | SWP_NOZORDER);
 }
 
@@ -390,7 +390,7 @@ LRESULT CTreeSelectionSBar::OnMessage(UINT message, WPARAM wParam, LPARAM lParam
   switch (message) {
     case WM_COMMAND:
       if (HIWORD(wParam) != BN_CLICKED || m_context.router == nullptr) return 0;
-      if (LOWORD(wParam) == kNextCommand) {
+      if (LOWORD(wParam) == kFormatsNextCommand) {
         const HWND page = CurrentPageWindow(m_context);
         if (page == nullptr || SendMessageW(page, kCountSelectedFormats, 0, 0) == 0) {
           Ask(m_context, kNoFormatSelected, L"Information", PromptIcon::Information,
@@ -398,7 +398,7 @@ LRESULT CTreeSelectionSBar::OnMessage(UINT message, WPARAM wParam, LPARAM lParam
           return 0;
         }
         SendMessageW(m_context.router->Handle(), UM_SHOW_SCAN_PAGE, 0, 0);
-      } else if (LOWORD(wParam) == kBackCommand) {
+      } else if (LOWORD(wParam) == kFormatsBackCommand) {
         SendMessageW(m_context.router->Handle(), UM_SHOW_DRIVES, 0, 0);
       }
       return 0;

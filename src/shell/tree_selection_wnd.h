@@ -21,8 +21,8 @@ inline constexpr UINT kSelectAllFormats = WM_USER + 119;      // 1143: tick ever
 inline constexpr UINT kClearAllFormats = WM_USER + 120;       // 1144: clear every format
 inline constexpr UINT kFormatTreeChanged = WM_USER + 121;     // 1145: wParam = the tree
 inline constexpr UINT kCountSelectedFormats = WM_USER + 217;  // 1241: returns the count
-inline constexpr UINT kNextCommand = 3001;
-inline constexpr UINT kBackCommand = 3002;
+inline constexpr UINT kFormatsNextCommand = 3001;
+inline constexpr UINT kFormatsBackCommand = 3002;
 inline constexpr UINT kMarkAllCommand = 3011;
 inline constexpr UINT kUnmarkAllCommand = 3012;
 

@@ -1,5 +1,7 @@
 #include "shell/shell_driver.h"
 
+#include <commctrl.h>
+
 #include <algorithm>
 #include <utility>
 
@@ -92,7 +94,41 @@ HTREEITEM NextTreeItem(HWND tree, UINT relation, HTREEITEM item) {
       SendMessageW(tree, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(item)));
 }
 
+struct ClassSearch {
+  std::wstring cls;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK FindByClass(HWND hwnd, LPARAM lParam) {
+  auto* search = reinterpret_cast<ClassSearch*>(lParam);
+  wchar_t cls[64] = {};
+  GetClassNameW(hwnd, cls, 64);
+  if (_wcsicmp(cls, search->cls.c_str()) == 0) {
+    search->found = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// The file-name field of a file dialog: the combo box of the Explorer-style dialog, the edit
+// field of the old one.
+HWND FileNameField(HWND dialog) {
+  constexpr int kFileNameCombo = 0x47C;  // cmb13
+  constexpr int kFileNameEdit = 0x480;   // edt1
+  if (const HWND combo = GetDlgItem(dialog, kFileNameCombo)) {
+    const HWND edit = ChildOfClass(combo, L"Edit");
+    return edit != nullptr ? edit : combo;
+  }
+  return GetDlgItem(dialog, kFileNameEdit);
+}
+
 }  // namespace
+
+HWND ChildOfClass(HWND parent, const std::wstring& cls) {
+  ClassSearch search{cls};
+  EnumChildWindows(parent, &FindByClass, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
 
 std::wstring TextOf(HWND hwnd) {
   wchar_t text[512] = {};
@@ -276,6 +312,64 @@ bool ShellDriver::ClickTreeCheckBox(HWND tree, HTREEITEM item) {
     }
   }
   return false;
+}
+
+bool ShellDriver::AnswerFileDialog(DWORD ms, const std::wstring& path) {
+  HWND dialog = nullptr;
+  HWND field = nullptr;
+  for (DWORD waited = 0; waited <= ms && field == nullptr; waited += 50) {
+    dialog = WaitForMessageBox(0).window;
+    if (dialog != nullptr) field = FileNameField(dialog);
+    if (field == nullptr) Sleep(50);
+  }
+  if (field == nullptr) return false;
+  SendMessageTimeoutW(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()),
+                      SMTO_ABORTIFHUNG, 2000, nullptr);
+  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+  for (DWORD waited = 0; waited <= 5000 && IsWindow(dialog); waited += 50) Sleep(50);
+  Settle();
+  return true;
+}
+
+std::vector<std::vector<std::wstring>> ShellDriver::ListRows(HWND list, int columns) const {
+  std::vector<std::vector<std::wstring>> rows;
+  DWORD_PTR count = 0;
+  SendMessageTimeoutW(list, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 2000, &count);
+  constexpr size_t kUnits = 512;
+  // The item and its text buffer live in the program, where the list view writes them.
+  const size_t bytes = sizeof(LVITEMW) + kUnits * sizeof(wchar_t);
+  auto* remote = static_cast<char*>(
+      VirtualAllocEx(m_process.hProcess, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE));
+  if (remote == nullptr) return rows;
+  auto* remoteText = reinterpret_cast<wchar_t*>(remote + sizeof(LVITEMW));
+  for (int i = 0; i < static_cast<int>(count); ++i) {
+    std::vector<std::wstring>& row = rows.emplace_back();
+    for (int c = 0; c < columns; ++c) {
+      LVITEMW item{};
+      item.iSubItem = c;
+      item.pszText = remoteText;
+      item.cchTextMax = kUnits;
+      wchar_t text[kUnits] = {};
+      WriteProcessMemory(m_process.hProcess, remote, &item, sizeof item, nullptr);
+      WriteProcessMemory(m_process.hProcess, remoteText, text, sizeof text, nullptr);
+      DWORD_PTR ignored = 0;
+      SendMessageTimeoutW(list, LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(remote),
+                          SMTO_ABORTIFHUNG, 2000, &ignored);
+      ReadProcessMemory(m_process.hProcess, remoteText, text, sizeof text, nullptr);
+      text[kUnits - 1] = L'\0';
+      row.emplace_back(text);
+    }
+  }
+  VirtualFreeEx(m_process.hProcess, remote, 0, MEM_RELEASE);
+  return rows;
+}
+
+void ShellDriver::PressKey(HWND hwnd, UINT key) {
+  PostMessageW(hwnd, WM_SETFOCUS, 0, 0);
+  PostMessageW(hwnd, WM_KEYDOWN, key, 1);
+  PostMessageW(hwnd, WM_KEYUP, key, 1 | (1u << 30) | (1u << 31));
+  Settle();
 }
 
 }  // namespace kavo::test

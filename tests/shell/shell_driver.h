@@ -66,6 +66,16 @@ class ShellDriver {
   std::vector<TreeItemSeen> TreeItems(HWND tree) const;
   // Clicks the check box of `item` in `tree` as the mouse does; false when the item shows none.
   bool ClickTreeCheckBox(HWND tree, HTREEITEM item);
+  // Waits up to `ms` for a file dialog of the program, types `path` as the file name and presses
+  // its Open button, as a user would. False when no file dialog appeared.
+  bool AnswerFileDialog(DWORD ms, const std::wstring& path);
+
+  // The texts of the first `columns` columns of every item of list view `list`, read from the
+  // program's memory as the list view hands them out.
+  std::vector<std::vector<std::wstring>> ListRows(HWND list, int columns) const;
+
+  // Presses and releases key `key` in window `hwnd` (which has the keyboard focus meanwhile).
+  void PressKey(HWND hwnd, UINT key);
 
  private:
   std::wstring m_program;
@@ -75,5 +85,8 @@ class ShellDriver {
 
 // The window text of `hwnd`.
 std::wstring TextOf(HWND hwnd);
+
+// The first child of `parent` (at any depth) of window class `cls`, or null.
+HWND ChildOfClass(HWND parent, const std::wstring& cls);
 
 }  // namespace kavo::test

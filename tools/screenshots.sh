@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Screenshots of the pages of Kavo.exe under Xvfb, in a wine virtual desktop, into
-# docs/screenshots/: the home page and the advanced-options page.
+# docs/screenshots/: the home page, the drive list and the advanced-options page.
 #
 #   tools/screenshots.sh [KAVO_EXE]   (default build/win64/src/shell/Kavo.exe)
 #
@@ -46,7 +46,16 @@ xdotool windowmove "$window" 0 0
 xdotool mousemove 5 700
 sleep 1
 shot home
-# The "Advance Option" button: the page's centre + 230, 40 pixels below the strip and command bar.
+# "Deleted Recovery" (the page's centre + 10 .. + 210): the drive list, once its loader is done.
+eval "$(xdotool getwindowgeometry --shell "$window")"
+xdotool mousemove $((X + 500 + 110)) $((Y + 30 + 30 + 40 + 160)) click 1
+sleep 3
+xdotool mousemove 5 700
+sleep 1
+shot drive-listing
+# Home (at the right end of the strip below the title bar), then "Advance Option" (centre + 230).
+xdotool mousemove $((X + 1000 - 152 + 35)) $((Y + 38)) click 1
+sleep 2
 eval "$(xdotool getwindowgeometry --shell "$window")"
 xdotool mousemove $((X + 500 + 330)) $((Y + 30 + 30 + 40 + 160)) click 1
 sleep 1

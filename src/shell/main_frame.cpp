@@ -19,6 +19,17 @@ constexpr wchar_t kSavePartitions[] = L"Do you want to save these partitions for
 constexpr wchar_t kInProgress[] =
     L"An operation is in progress. Please cancel the current process.";
 
+// The device-interface classes whose arrival and removal refresh the drive list: USB devices,
+// disks, HID, and three more classes of storage and volume devices.
+constexpr GUID kNotifiedClasses[] = {
+    {0xA5DCBF10, 0x6530, 0x11D2, {0x90, 0x1F, 0x00, 0xC0, 0x4F, 0xB9, 0x51, 0xED}},
+    {0x53F56307, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}},
+    {0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}},
+    {0xAD498944, 0x762F, 0x11D0, {0x8D, 0xCB, 0x00, 0xC0, 0x4F, 0xC3, 0x35, 0x8C}},
+    {0x219D0508, 0x57A8, 0x4FF5, {0x97, 0xA1, 0xBD, 0x86, 0x58, 0x7C, 0x6C, 0x7E}},
+    {0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73}},
+};
+
 // The folder of the program's file, with its trailing backslash.
 std::wstring ProgramFolder() {
   wchar_t path[MAX_PATH] = {};
@@ -43,6 +54,17 @@ bool CMainFrame::CreateFrame() {
 }
 
 void CMainFrame::OnCreated() {
+  for (const GUID& cls : kNotifiedClasses) {
+    DEV_BROADCAST_DEVICEINTERFACE_W filter{};
+    // The members and a one-unit name, without the structure's tail padding.
+    filter.dbcc_size = 30;
+    filter.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    filter.dbcc_classguid = cls;
+    if (HDEVNOTIFY n =
+            RegisterDeviceNotificationW(Handle(), &filter, DEVICE_NOTIFY_WINDOW_HANDLE)) {
+      m_notifications.push_back(n);
+    }
+  }
   const RECT client = ClientRect(Handle());
   const DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN;
   m_strip.Create(Handle(), L"CPersistWnd", style, {0, 0, client.right, 30});
@@ -87,6 +109,8 @@ void CMainFrame::OnHome() {
     SendMessageW(Handle(), UM_SAVE_SCAN, 0, 0);
   }
   m_context.session.foundPartitions.clear();
+  m_context.driveRows.clear();
+  m_context.imageRow.reset();
   m_context.session.foundVolumes.clear();
   m_context.session.treeRoot.reset();
   SendMessageW(Handle(), WM_SIZE, SIZE_RESTORED, MAKELPARAM(980, 508));

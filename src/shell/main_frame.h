@@ -2,6 +2,8 @@
 // before the program closes or goes home from a page with unsaved results.
 #pragma once
 
+#include <vector>
+
 #include "shell/base_wnd.h"
 #include "shell/persist_wnd.h"
 
@@ -31,6 +33,7 @@ class CMainFrame final : public Window {
   ShellContext& m_context;
   CPersistWnd m_strip;
   CBaseWnd m_router;
+  std::vector<HDEVNOTIFY> m_notifications;
 };
 
 }  // namespace kavo::shell

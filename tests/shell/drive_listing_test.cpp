@@ -181,6 +181,11 @@ TEST_F(DriveListing, LoadImageAddsTheImageRowAfterTheVolumes) {
   const Rows replaced = LoadedRows();
   ASSERT_EQ(replaced.size(), before.size() + 1);
   EXPECT_EQ(replaced.back()[0], other);
+
+  // Home lets go of the drive list: the image is gone on the next visit.
+  m_kavo.Click(m_kavo.Control(m_kavo.Find(L"CPersistWnd"), 1001));
+  m_kavo.ToRouter(UM_DELETED_RECOVERY);
+  EXPECT_EQ(LoadedRows(), before);
 }
 
 // Next on the image row asks how to search it; a quick scan lists the image's FAT32 volume

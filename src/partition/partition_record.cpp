@@ -118,7 +118,11 @@ PartitionRecord RecordFromBootSector(FileSystemCode code, std::span<const uint8_
       r.sectorsPerCluster =
           static_cast<uint16_t>(std::min<uint32_t>(NtfsSectorsPerCluster(b[0x0D]), 0xFFFF));
       r.bytesPerCluster = uint32_t{r.bytesPerSector} * r.sectorsPerCluster;
-      r.totalSectors = search ? LoadLe64(b + 0x28) : entrySectors;
+      // Counted in the volume's own sectors, as the boot sector counts them; a table entry
+      // counts the disk's.
+      r.totalSectors =
+          search ? LoadLe64(b + 0x28)
+                 : entrySectors * sourceSectorSize / std::max<uint32_t>(r.bytesPerSector, 1);
       r.serialNumber = LoadLe64(b + 0x48);
       r.geometry40 = LoadLe64(b + 0x30);
       r.geometry48 = LoadLe64(b + 0x38);

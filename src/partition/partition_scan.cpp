@@ -95,8 +95,9 @@ bool SetUpRowVolume(CDisk& source, const DriveListEntry& entry, bool geometryFro
   bool usable = DetectVolume(source);
   if (!usable) source.m_nFileSystem = record->fileSystem;
   VolumeParams& v = source.m_volume;
-  if (!usable && geometryFromRecord && record->fileSystem >= FS_FAT16 &&
-      record->fileSystem <= FS_EXFAT) {
+  const bool fatOrExfat = record->fileSystem == FS_FAT16 || record->fileSystem == FS_FAT32 ||
+                          record->fileSystem == FS_EXFAT;
+  if (!usable && geometryFromRecord && fatOrExfat) {
     v = VolumeParams{};
     v.partitionStart = record->firstSector;
     v.bytesPerSector = static_cast<uint16_t>(source.m_nSectorSize);
@@ -129,14 +130,16 @@ bool SetUpRowVolume(CDisk& source, const DriveListEntry& entry, bool geometryFro
   if (source.m_nFileSystem == FS_NTFS && geometryFromRecord && record->fileSystem == FS_NTFS) {
     v.partitionStart = record->firstSector;
     v.bytesPerSector = static_cast<uint16_t>(source.m_nSectorSize);
-    if (v.volumeSectors == 0) {
-      const uint64_t available =
-          source.m_nTotalSectors - std::min(source.m_nTotalSectors, record->firstSector);
-      v.volumeSectors = std::min(record->totalSectors, available);
-    }
     // The record counts in the volume's own sectors, the reader in the source's: a volume
     // formatted with 4096-byte sectors on a 512-byte disk has eight source sectors to one.
     const uint32_t sectorSize = std::max<uint32_t>(source.m_nSectorSize, 1);
+    if (v.volumeSectors == 0) {
+      const uint64_t available =
+          source.m_nTotalSectors - std::min(source.m_nTotalSectors, record->firstSector);
+      v.volumeSectors = std::min(
+          record->totalSectors * std::max<uint32_t>(record->bytesPerSector, 1) / sectorSize,
+          available);
+    }
     v.bytesPerCluster = record->bytesPerCluster;
     v.sectorsPerCluster = record->bytesPerCluster / sectorSize;
     v.mftCluster = record->MftCluster();

@@ -75,9 +75,20 @@ TEST(SetUpSelectedVolume, NtfsWithLargerSectorsThanTheDisk) {
   PartitionList rows;
   PublishFoundVolumes(volumes, SourceKind::ImageFile, u"ntfs4k.img", rows);
   ASSERT_EQ(rows.size(), 1u);
+  // The row's size is the partition's, in whatever sectors it counts.
+  EXPECT_EQ(uint64_t{rows[0]->bytesPerSector} * rows[0]->sizeInSectors, 129024ull * 512);
   ASSERT_TRUE(SetUpSelectedVolume(*disk, *rows[0], kOpPartitionRecovery));
   EXPECT_EQ(disk->m_volume.sectorsPerCluster, 8u);
   EXPECT_EQ(disk->m_volume.sectorsPerMftRecord, 8u);
+
+  // With its boot sector gone, the volume's extent comes from the row, in the disk's sectors.
+  ASSERT_EQ(test::RunShell("dd if=/dev/zero of='" + image.string() +
+                           "' bs=512 seek=2048 count=1 conv=notrunc status=none"),
+            0);
+  auto damaged = test::OpenImage(image);
+  ASSERT_TRUE(damaged);
+  SetUpSelectedVolume(*damaged, *rows[0], kOpPartitionRecovery);
+  EXPECT_EQ(damaged->m_volume.volumeSectors, 129024u);
 }
 
 TEST(ReadPartitionTables, GptDiskWithBasicDataPartitions) {

@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 
 #ifdef _WIN32
+#include <objbase.h>
+
+#include <thread>
+
 #include "partition/drive_rows.h"
 #endif
 
@@ -42,6 +46,22 @@ TEST(SystemDriveRows, VolumesMakeRowsNamedByLabelAndDesignation) {
     EXPECT_EQ(row->name.substr(row->name.size() - 5), u" - " + row->secondText);
     EXPECT_NE(row->bytesPerSector, 0u);
   }
+}
+
+// On a thread whose COM apartment is already of the other kind the enumeration cannot start: it
+// says so with its text and lists nothing.
+TEST(SystemDriveRows, ACOMStartFailureIsToldAndListsNothing) {
+  platform::SystemNotices notices;
+  std::vector<platform::PhysicalDriveInfo> drives;
+  std::thread([&] {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    drives = platform::ListPhysicalDrives(notices);
+    CoUninitialize();
+  }).join();
+  EXPECT_TRUE(drives.empty());
+  ASSERT_EQ(notices.size(), 1u);
+  EXPECT_EQ(notices[0].text, u"Kavo Failed to initialize COM library");
+  EXPECT_EQ(notices[0].caption, u"Information");
 }
 
 #endif

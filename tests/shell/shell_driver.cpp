@@ -338,30 +338,26 @@ std::vector<std::vector<std::wstring>> ShellDriver::ListRows(HWND list, int colu
   SendMessageTimeoutW(list, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 2000, &count);
   constexpr size_t kUnits = 512;
   // The item and its text buffer live in the program, where the list view writes them.
-  const size_t bytes = sizeof(LVITEMW) + kUnits * sizeof(wchar_t);
-  auto* remote = static_cast<char*>(
-      VirtualAllocEx(m_process.hProcess, nullptr, bytes, MEM_COMMIT, PAGE_READWRITE));
-  if (remote == nullptr) return rows;
-  auto* remoteText = reinterpret_cast<wchar_t*>(remote + sizeof(LVITEMW));
+  RemoteBlock block(list, sizeof(LVITEMW) + kUnits * sizeof(wchar_t));
+  if (!block.Usable()) return rows;
   for (int i = 0; i < static_cast<int>(count); ++i) {
     std::vector<std::wstring>& row = rows.emplace_back();
     for (int c = 0; c < columns; ++c) {
       LVITEMW item{};
       item.iSubItem = c;
-      item.pszText = remoteText;
+      item.pszText = reinterpret_cast<wchar_t*>(block.At(sizeof item));
       item.cchTextMax = kUnits;
       wchar_t text[kUnits] = {};
-      WriteProcessMemory(m_process.hProcess, remote, &item, sizeof item, nullptr);
-      WriteProcessMemory(m_process.hProcess, remoteText, text, sizeof text, nullptr);
+      block.Write(0, &item, sizeof item);
+      block.Write(sizeof item, text, sizeof text);
       DWORD_PTR ignored = 0;
-      SendMessageTimeoutW(list, LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(remote),
+      SendMessageTimeoutW(list, LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(block.At(0)),
                           SMTO_ABORTIFHUNG, 2000, &ignored);
-      ReadProcessMemory(m_process.hProcess, remoteText, text, sizeof text, nullptr);
+      block.Read(sizeof item, text, sizeof text);
       text[kUnits - 1] = L'\0';
       row.emplace_back(text);
     }
   }
-  VirtualFreeEx(m_process.hProcess, remote, 0, MEM_RELEASE);
   return rows;
 }
 

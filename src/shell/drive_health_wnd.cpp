@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -51,7 +52,8 @@ HWND CreateTable(HWND parent, const std::array<TableColumn, N>& columns) {
     LVCOLUMNW column{};
     column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
     column.fmt = FormatOf(columns[i].align);
-    column.cx = columns[i].width;
+    // At least the header's width, so that no header is cut in a wider font.
+    column.cx = std::max(columns[i].width, ListView_GetStringWidth(list, title.c_str()) + 16);
     column.pszText = title.data();
     column.iSubItem = static_cast<int>(i);
     ListView_InsertColumn(list, static_cast<int>(i), &column);
@@ -160,8 +162,11 @@ LRESULT CLeftListView::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 void CRightListView::OnCreated() {
   m_list = CreateTable(Handle(), kAttributeTableColumns);
   const std::wstring unread = L"SMART: " + Wide(VerdictText(HealthVerdict::Unknown));
-  m_unread = CreateWindowExW(0, L"STATIC", unread.c_str(), WS_CHILD | SS_LEFT, 0, 0, 0, 0, m_list,
+  // Above the table, which leaves it unpainted.
+  SetWindowLongPtrW(m_list, GWL_STYLE, GetWindowLongPtrW(m_list, GWL_STYLE) | WS_CLIPSIBLINGS);
+  m_unread = CreateWindowExW(0, L"STATIC", unread.c_str(), WS_CHILD | SS_LEFT, 0, 0, 0, 0, Handle(),
                              nullptr, GetModuleHandleW(nullptr), nullptr);
+  SetWindowPos(m_unread, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
   SendMessageW(m_unread, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
                FALSE);
   Layout();
@@ -172,7 +177,7 @@ void CRightListView::Layout() {
   MoveWindow(m_list, 0, 0, rect.right, rect.bottom, TRUE);
   RECT header{};
   GetWindowRect(ListView_GetHeader(m_list), &header);
-  MoveWindow(m_unread, 8, header.bottom - header.top + 6, 300, 20, TRUE);
+  MoveWindow(m_unread, 10, header.bottom - header.top + 8, 300, 20, TRUE);
 }
 
 void CRightListView::Show(const DriveRecord* record) {
@@ -198,6 +203,10 @@ void CRightListView::Show(const DriveRecord* record) {
 LRESULT CRightListView::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_SIZE: Layout(); return 0;
+    case WM_CTLCOLORSTATIC:
+      // The line stands on the table's own background.
+      SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOW));
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
     case UM_SHOW_DRIVE_ATTRIBUTES: Show(reinterpret_cast<const DriveRecord*>(lParam)); return 0;
     default: break;
   }

@@ -24,7 +24,7 @@ class HealthPage : public ::testing::Test {
 
   HWND Pane(const wchar_t* name) const { return m_kavo.Find(name); }
   HWND Table(const wchar_t* pane) const { return test::ChildOfClass(Pane(pane), L"SysListView32"); }
-  HWND UnreadLine() const { return test::ChildOfClass(Table(L"CRightListView"), L"Static"); }
+  HWND UnreadLine() const { return test::ChildOfClass(Pane(L"CRightListView"), L"Static"); }
   bool Loaded() const {
     return IsWindowVisible(m_kavo.Find(L"TAVR_CExtndSplitterWnd")) &&
            IsWindowEnabled(m_kavo.Frame());

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Screenshots of the pages of Kavo.exe under Xvfb, in a wine virtual desktop, into
-# docs/screenshots/: the home page, the drive list and the advanced-options page.
+# docs/screenshots/: the home page, the drive list, the advanced-options page and the drive-health
+# page.
 #
 #   tools/screenshots.sh [KAVO_EXE]   (default build/win64/src/shell/Kavo.exe)
 #
@@ -62,3 +63,12 @@ sleep 1
 xdotool mousemove 5 700
 sleep 1
 shot advanced-options
+# "Drive Health" (centre + 150 .. + 350), once its loader is done, with the first drive clicked
+# (its row just under the drive table's header, 110 pixels down the screen).
+xdotool mousemove $((X + 500 + 250)) $((Y + 30 + 30 + 40 + 160)) click 1
+sleep 3
+xdotool mousemove 100 110 click 1
+sleep 1
+xdotool mousemove 5 700
+sleep 1
+shot health

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "shell/drive_health_wnd.h"
 #include "shell/drive_listing_wnd.h"
 #include "shell/home_wnd.h"
 #include "shell/scan_wnd.h"
@@ -102,6 +103,7 @@ std::unique_ptr<Window> NewPageWindow(std::wstring_view name, ShellContext& cont
   if (name == L"CDriveListingWnd") return std::make_unique<CDriveListingWnd>(context);
   if (name == L"CDriveListingCmdWnd") return std::make_unique<CDriveListingCmdWnd>(context);
   if (name == L"CDriveListSBar") return std::make_unique<CDriveListSBar>(context);
+  if (name == L"CDriveHealthWnd") return std::make_unique<CDriveHealthWnd>(context);
   return nullptr;
 }
 

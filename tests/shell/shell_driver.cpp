@@ -368,4 +368,22 @@ void ShellDriver::PressKey(HWND hwnd, UINT key) {
   Settle();
 }
 
+bool ShellDriver::ClickListRow(HWND list, int row) {
+  SendMessageW(list, LVM_ENSUREVISIBLE, row, FALSE);
+  RemoteBlock block(list, sizeof(RECT));
+  // The message takes the part of the row wanted in the rectangle's left field.
+  RECT rect{};
+  rect.left = LVIR_LABEL;
+  if (!block.Write(0, &rect, sizeof rect) ||
+      SendMessageW(list, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(block.At(0))) == 0 ||
+      !block.Read(0, &rect, sizeof rect)) {
+    return false;
+  }
+  const LPARAM at = MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+  PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  PostMessageW(list, WM_LBUTTONUP, 0, at);
+  Settle();
+  return true;
+}
+
 }  // namespace kavo::test

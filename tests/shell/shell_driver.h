@@ -77,6 +77,9 @@ class ShellDriver {
   // Presses and releases key `key` in window `hwnd` (which has the keyboard focus meanwhile).
   void PressKey(HWND hwnd, UINT key);
 
+  // Clicks row `row` of list view `list` as the mouse does; false when the row is not shown.
+  bool ClickListRow(HWND list, int row);
+
  private:
   std::wstring m_program;
   PROCESS_INFORMATION m_process{};

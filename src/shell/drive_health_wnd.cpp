@@ -1,0 +1,302 @@
+#include "shell/drive_health_wnd.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+#include <string>
+#include <system_error>
+#include <thread>
+
+#include "base/messages.h"
+#include "health/health_tables.h"
+#include "health/verdict.h"
+#include "shell/controls.h"
+
+namespace kavo::shell {
+
+namespace {
+
+constexpr wchar_t kWaitText[] = L"Please wait while loading drives...";
+constexpr int kDriveTableHeight = 250;
+constexpr int kWaitMargin = 140;  // the wait text stays clear of the bottom of the page
+constexpr UINT kListId = 1;
+
+std::wstring Wide(std::u16string_view text) {
+  return {text.begin(), text.end()};
+}
+
+int FormatOf(ColumnAlign align) {
+  switch (align) {
+    case ColumnAlign::Right: return LVCFMT_RIGHT;
+    case ColumnAlign::Centre: return LVCFMT_CENTER;
+    case ColumnAlign::Left: break;
+  }
+  return LVCFMT_LEFT;
+}
+
+// A report list view filling `parent`, with the table's columns, drawn in the Explorer look
+// where the system has it.
+template <size_t N>
+HWND CreateTable(HWND parent, const std::array<TableColumn, N>& columns) {
+  const RECT rect = ClientRect(parent);
+  const HWND list = CreateWindowExW(
+      WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
+      WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | LVS_REPORT | LVS_SINGLESEL | LVS_SORTASCENDING |
+          LVS_ALIGNLEFT | LVS_SHOWSELALWAYS,
+      0, 0, rect.right, rect.bottom, parent,
+      reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kListId)), GetModuleHandleW(nullptr), nullptr);
+  if (list == nullptr) return nullptr;
+  ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
+  for (size_t i = 0; i < N; ++i) {
+    std::wstring title = Wide(columns[i].header);
+    LVCOLUMNW column{};
+    column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_FMT | LVCF_SUBITEM;
+    column.fmt = FormatOf(columns[i].align);
+    // At least the header's width, so that no header is cut in a wider font.
+    column.cx = std::max(columns[i].width, ListView_GetStringWidth(list, title.c_str()) + 16);
+    column.pszText = title.data();
+    column.iSubItem = static_cast<int>(i);
+    ListView_InsertColumn(list, static_cast<int>(i), &column);
+  }
+  // The Explorer theme, through the library loaded at run time: without it the list keeps the
+  // classic look.
+  if (const HMODULE theme = LoadLibraryW(L"UxTheme.dll")) {
+    using SetTheme = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
+    const auto set = reinterpret_cast<SetTheme>(
+        reinterpret_cast<void*>(GetProcAddress(theme, "SetWindowTheme")));
+    if (set != nullptr) set(list, L"Explorer", nullptr);
+    FreeLibrary(theme);
+  }
+  return list;
+}
+
+// Adds a row of `cells` with `data` as its item data; the list sorts it into place.
+void AddRow(HWND list, std::initializer_list<const std::u16string*> cells, LPARAM data) {
+  auto cell = cells.begin();
+  std::wstring text = Wide(**cell);
+  LVITEMW item{};
+  item.mask = LVIF_TEXT | LVIF_PARAM;
+  item.iItem = ListView_GetItemCount(list);
+  item.pszText = text.data();
+  item.lParam = data;
+  const int at = ListView_InsertItem(list, &item);
+  if (at < 0) return;
+  int column = 1;
+  for (++cell; cell != cells.end(); ++cell, ++column) {
+    std::wstring value = Wide(**cell);
+    ListView_SetItemText(list, at, column, value.data());
+  }
+}
+
+// What the loader hands to the page: the records and what the system said on the way.
+struct LoadResult {
+  DriveRecords records;
+  platform::SystemNotices notices;
+};
+
+// The loader thread: enumerates the physical drives with their serial numbers and SMART data and
+// gives them to the page with a synchronous message. A page that is gone by then does not
+// receive them, and they go with the thread.
+void LoadRecords(HWND page, uintptr_t loadId) {
+  LoadResult result;
+  EnumerateDriveRecords(result.records, true, result.notices);
+  SendMessageW(page, UM_FILL_LIST, loadId, reinterpret_cast<LPARAM>(&result));
+}
+
+}  // namespace
+
+// ---- the drive table ----
+
+void CLeftListView::OnCreated() {
+  m_list = CreateTable(Handle(), kDriveTableColumns);
+}
+
+void CLeftListView::Fill(const DriveRecords& records) {
+  ListView_DeleteAllItems(m_list);
+  int number = 0;
+  for (const DriveRecordPtr& record : records.physical) {
+    const DriveTableRow row = DriveTableRowOf(*record, number++);
+    AddRow(m_list,
+           {&row.number, &row.manufacturer, &row.model, &row.serialNumber, &row.size,
+            &row.temperature, &row.status},
+           reinterpret_cast<LPARAM>(record.get()));
+  }
+}
+
+void CLeftListView::SendSelected() {
+  const int mark = ListView_GetSelectionMark(m_list);
+  if (mark < 0) return;
+  LVITEMW item{};
+  item.mask = LVIF_PARAM;
+  item.iItem = mark;
+  if (!ListView_GetItem(m_list, &item)) return;
+  const auto* splitter = dynamic_cast<CExtndSplitterWnd*>(FromHandle(GetParent(Handle())));
+  if (splitter == nullptr || splitter->Pane(1) == nullptr) return;
+  SendMessageW(splitter->Pane(1)->Handle(), UM_SHOW_DRIVE_ATTRIBUTES, 0, item.lParam);
+}
+
+LRESULT CLeftListView::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_SIZE: MoveWindow(m_list, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE); return 0;
+    case WM_NOTIFY: {
+      const auto& header = *reinterpret_cast<const NMHDR*>(lParam);
+      if (header.hwndFrom != m_list) break;
+      // A click, and a selection moved with the keyboard, show the selected drive.
+      if (header.code == NM_CLICK) SendSelected();
+      if (header.code == LVN_ITEMCHANGED) {
+        const auto& change = *reinterpret_cast<const NMLISTVIEW*>(lParam);
+        if ((change.uChanged & LVIF_STATE) != 0 && (change.uNewState & LVIS_SELECTED) != 0 &&
+            (change.uOldState & LVIS_SELECTED) == 0) {
+          SendSelected();
+        }
+      }
+      return 0;
+    }
+    default: break;
+  }
+  return Window::OnMessage(message, wParam, lParam);
+}
+
+// ---- the attribute table ----
+
+void CRightListView::OnCreated() {
+  m_list = CreateTable(Handle(), kAttributeTableColumns);
+  const std::wstring unread = L"SMART: " + Wide(VerdictText(HealthVerdict::Unknown));
+  // Above the table, which leaves it unpainted.
+  SetWindowLongPtrW(m_list, GWL_STYLE, GetWindowLongPtrW(m_list, GWL_STYLE) | WS_CLIPSIBLINGS);
+  m_unread = CreateWindowExW(0, L"STATIC", unread.c_str(), WS_CHILD | SS_LEFT, 0, 0, 0, 0, Handle(),
+                             nullptr, GetModuleHandleW(nullptr), nullptr);
+  SetWindowPos(m_unread, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+  SendMessageW(m_unread, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
+               FALSE);
+  Layout();
+}
+
+void CRightListView::Layout() {
+  const RECT rect = ClientRect(Handle());
+  MoveWindow(m_list, 0, 0, rect.right, rect.bottom, TRUE);
+  RECT header{};
+  GetWindowRect(ListView_GetHeader(m_list), &header);
+  MoveWindow(m_unread, 10, header.bottom - header.top + 8, 300, 20, TRUE);
+}
+
+void CRightListView::Show(const DriveRecord* record) {
+  ListView_DeleteAllItems(m_list);
+  ShowWindow(m_unread, SW_HIDE);
+  if (record == nullptr) return;
+  if (record->hasNvmeLog) {
+    // An NVMe drive's health log has names and values only: the values stand as raw data.
+    const std::u16string none;
+    for (const NvmeHealthRow& row : NvmeHealthRows(ParseNvmeHealthLog(record->nvmeLog))) {
+      const std::u16string name = row.name;
+      AddRow(m_list, {&none, &name, &none, &none, &none, &row.value}, 0);
+    }
+    return;
+  }
+  const std::vector<AttributeTableRow> rows = AttributeTableRows(record->smartArea);
+  for (const AttributeTableRow& row : rows) {
+    AddRow(m_list, {&row.id, &row.name, &row.current, &row.worst, &row.threshold, &row.rawData}, 0);
+  }
+  if (rows.empty()) ShowWindow(m_unread, SW_SHOW);
+}
+
+LRESULT CRightListView::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_SIZE: Layout(); return 0;
+    case WM_CTLCOLORSTATIC:
+      // The line stands on the table's own background.
+      SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOW));
+      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+    case UM_SHOW_DRIVE_ATTRIBUTES: Show(reinterpret_cast<const DriveRecord*>(lParam)); return 0;
+    default: break;
+  }
+  return Window::OnMessage(message, wParam, lParam);
+}
+
+// ---- the page ----
+
+CDriveHealthWnd::~CDriveHealthWnd() {
+  if (m_loading) SetFrameEnabled(true);
+}
+
+void CDriveHealthWnd::OnCreated() {
+  const RECT rect = ClientRect(Handle());
+  m_splitter =
+      std::make_unique<CExtndSplitterWnd>(CExtndSplitterWnd::Split::Rows, kDriveTableHeight);
+  if (m_splitter->Create(Handle(), L"TAVR_CExtndSplitterWnd", WS_CHILD | WS_CLIPCHILDREN, rect)) {
+    auto drives = std::make_unique<CLeftListView>();
+    CLeftListView* left = drives.get();
+    if (m_splitter->CreatePanes(std::move(drives), L"CLeftListView",
+                                std::make_unique<CRightListView>(), L"CRightListView")) {
+      m_drives = left;
+    }
+  }
+  StartLoad();
+}
+
+void CDriveHealthWnd::SetFrameEnabled(bool enabled) {
+  if (m_context.frame != nullptr) EnableWindow(m_context.frame, enabled ? TRUE : FALSE);
+}
+
+void CDriveHealthWnd::StartLoad() {
+  m_loading = true;
+  SetFrameEnabled(false);
+  static uintptr_t loads = 0;
+  m_loadId = ++loads;
+  try {
+    std::thread(&LoadRecords, Handle(), m_loadId).detach();
+  } catch (const std::system_error&) {
+    // No thread: the page shows an empty table rather than waiting for ever.
+    LoadResult nothing;
+    OnFilled(m_loadId, reinterpret_cast<LPARAM>(&nothing));
+  }
+}
+
+void CDriveHealthWnd::OnFilled(WPARAM loadId, LPARAM result) {
+  if (loadId != m_loadId || !m_loading) return;
+  auto& loaded = *reinterpret_cast<LoadResult*>(result);
+  // The table's items point at the records: the old ones go only after the items have.
+  if (m_drives != nullptr) m_drives->Fill({});
+  m_records = std::move(loaded.records);
+  if (m_drives != nullptr) m_drives->Fill(m_records);
+  m_loading = false;
+  if (m_splitter) ShowWindow(m_splitter->Handle(), SW_SHOW);
+  InvalidateRect(Handle(), nullptr, TRUE);
+  SetFrameEnabled(true);
+  for (const platform::SystemNotice& notice : loaded.notices) {
+    m_context.prompter.Ask(notice.text, notice.caption,
+                           notice.error ? PromptIcon::Error : PromptIcon::Information,
+                           PromptButtons::Ok);
+  }
+}
+
+void CDriveHealthWnd::Paint() {
+  PAINTSTRUCT paint;
+  const HDC dc = BeginPaint(Handle(), &paint);
+  RECT rect = ClientRect(Handle());
+  FillColour(dc, rect, kWhite);
+  if (m_loading) {
+    rect.bottom = rect.bottom > kWaitMargin ? rect.bottom - kWaitMargin : 0;
+    const HGDIOBJ old = SelectObject(dc, PageFont());
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, RGB(0, 0, 0));
+    DrawTextW(dc, kWaitText, -1, &rect, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    SelectObject(dc, old);
+  }
+  EndPaint(Handle(), &paint);
+}
+
+LRESULT CDriveHealthWnd::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_SIZE:
+      if (m_splitter) MoveWindow(m_splitter->Handle(), 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+      return 0;
+    case WM_PAINT: Paint(); return 0;
+    case WM_ERASEBKGND: return TRUE;
+    case UM_FILL_LIST: OnFilled(wParam, lParam); return 0;
+    default: break;
+  }
+  return Window::OnMessage(message, wParam, lParam);
+}
+
+}  // namespace kavo::shell

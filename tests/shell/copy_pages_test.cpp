@@ -97,6 +97,23 @@ TEST_F(CopyPages, CloneEntireAreaAndReverseCloningExcludeEachOther) {
   EXPECT_EQ(test::TextOf(GetDlgItem(page, kCount)), L"9");
 }
 
+// The imaging page's two refusals before anything is opened; the page stays.
+TEST_F(CopyPages, ImagingAsksForADriveAndAPath) {
+  const HWND page = Open(UM_DISK_IMAGING, L"CImagingWnd", kImagingSource);
+  const HWND list = GetDlgItem(page, kImagingSource);
+  const wchar_t* const texts[] = {L"Please select a drive.", L"Please select a destination path."};
+  for (const wchar_t* text : texts) {
+    m_kavo.Click(NextButton());
+    const test::MessageBoxSeen box = m_kavo.WaitForMessageBox(10000);
+    EXPECT_EQ(box.text, text);
+    EXPECT_EQ(box.caption, L"Information");
+    m_kavo.Answer(box, IDOK);
+    EXPECT_EQ(m_kavo.HolderChild(L"CActiveToolWnd"), L"CImagingWnd");
+    ASSERT_GT(SendMessageW(list, CB_GETCOUNT, 0, 0), 0) << "the system lists no drive";
+    SendMessageW(list, CB_SETCURSEL, 0, 0);
+  }
+}
+
 class CopyPagesVolumes : public CopyPages {
  protected:
   void SetUp() override {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Screenshots of the pages of Kavo.exe under Xvfb, in a wine virtual desktop, into
-# docs/screenshots/: the home page, the drive list, the advanced-options page and the drive-health
-# page.
+# docs/screenshots/: the home page, the drive list, the advanced-options page, the drive-health
+# page and the imaging and cloning pages.
 #
 #   tools/screenshots.sh [KAVO_EXE]   (default build/win64/src/shell/Kavo.exe)
 #
@@ -72,3 +72,24 @@ sleep 1
 xdotool mousemove 5 700
 sleep 1
 shot health
+# Home, then "Advance Option" again.
+xdotool mousemove $((X + 1000 - 152 + 35)) $((Y + 38)) click 1
+sleep 2
+xdotool mousemove $((X + 500 + 330)) $((Y + 30 + 30 + 40 + 160)) click 1
+sleep 1
+# The imaging page ("Advance Option" picture centre - 350), once its drive records are loaded;
+# then Home, "Advance Option" again and the cloning page (centre - 100).
+xdotool mousemove $((X + 500 - 350 + 100)) $((Y + 30 + 30 + 40 + 160)) click 1
+sleep 4
+xdotool mousemove 5 700
+sleep 1
+shot imaging
+xdotool mousemove $((X + 1000 - 152 + 35)) $((Y + 38)) click 1
+sleep 2
+xdotool mousemove $((X + 500 + 330)) $((Y + 30 + 30 + 40 + 160)) click 1
+sleep 1
+xdotool mousemove $((X + 500 - 100 + 100)) $((Y + 30 + 30 + 40 + 160)) click 1
+sleep 4
+xdotool mousemove 5 700
+sleep 1
+shot cloning

@@ -3,6 +3,7 @@
 // clang-format off
 #include <windows.h>
 #include <commctrl.h>
+#include <shellapi.h>
 // clang-format on
 
 #include <string>
@@ -190,6 +191,12 @@ void CScanWnd::StartWorker() {
   operation.imageScanType = m_context.imageScanType;
   operation.signatureFormats = m_context.signatureFormats;
   operation.copySource = m_context.copySource;
+  // After a forward copy the user is shown its log, from the folder the log lies in.
+  operation.openLog = [](const std::filesystem::path& log) {
+    if (log.empty()) return;
+    SetCurrentDirectoryW(log.parent_path().c_str());
+    ShellExecuteW(nullptr, L"Open", log.c_str(), nullptr, nullptr, SW_RESTORE);
+  };
   operation.progressWindow = &m_job->progress;
   operation.mainWindow = &m_job->navigation;
   operation.prompter = &m_context.prompter;

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 
+#include "shell/cloning_wnd.h"
 #include "shell/drive_health_wnd.h"
 #include "shell/drive_listing_wnd.h"
 #include "shell/home_wnd.h"
+#include "shell/imaging_wnd.h"
 #include "shell/scan_wnd.h"
 #include "shell/splash_wnd.h"
 #include "shell/strip_wnd.h"
@@ -104,6 +106,10 @@ std::unique_ptr<Window> NewPageWindow(std::wstring_view name, ShellContext& cont
   if (name == L"CDriveListingCmdWnd") return std::make_unique<CDriveListingCmdWnd>(context);
   if (name == L"CDriveListSBar") return std::make_unique<CDriveListSBar>(context);
   if (name == L"CDriveHealthWnd") return std::make_unique<CDriveHealthWnd>(context);
+  if (name == L"CImagingWnd") return std::make_unique<CImagingWnd>(context);
+  if (name == L"CImagingSBar") return std::make_unique<CImagingSBar>(context);
+  if (name == L"CCloningWnd") return std::make_unique<CCloningWnd>(context);
+  if (name == L"CCloningSBar") return std::make_unique<CCloningSBar>(context);
   return nullptr;
 }
 

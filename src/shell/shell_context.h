@@ -11,13 +11,10 @@
 
 #include "base/operation_codes.h"
 #include "base/prompter.h"
+#include "copy/disk_copy.h"
 #include "operations/session.h"
 #include "partition/drive_rows.h"
 #include "shell/window.h"
-
-namespace kavo {
-class CDiskCopy;
-}
 
 namespace kavo::shell {
 
@@ -56,6 +53,9 @@ struct ShellContext {
   // The source engine of a copy job, set up with its destination and progress record by the
   // page that set the copy up; null while there is none.
   CDiskCopy* copySource = nullptr;
+  // The two engines of the last copy job set up (source, destination); copySource points at the
+  // first. They stay until the next job is set up: the worker uses them until its last message.
+  std::unique_ptr<CDiskCopy> copyEngines[2];
   // The threads of the jobs started and not yet seen ending.
   std::vector<HANDLE> workers;
   // The drive list of the drive-listing page: the rows its loader enumerated last, and the

@@ -77,7 +77,7 @@ TEST_F(KavoShell, RouterMessagesChangeThePagesAsThePageTableSays) {
       {UM_ADVANCE_OPTION, {L"CSplashCmdWnd", L"CSplashWnd", L"CHomeSBar"}, true},
       {UM_DRIVE_HEALTH, {L"CSplashCmdWnd", L"CDriveHealthWnd", L"CHomeSBar"}, true},
       {UM_GO_HOME, {L"CHomeCmdWnd", L"CHomeWnd", L"CHomeSBar"}, false},
-      {UM_DISK_IMAGING, {L"CHomeCmdWnd", L"", L""}, true},
+      {UM_DISK_IMAGING, {L"CHomeCmdWnd", L"CImagingWnd", L"CImagingSBar"}, true},
       {UM_GO_HOME, {L"CHomeCmdWnd", L"CHomeWnd", L"CHomeSBar"}, false},
   };
   for (const Row& row : rows) {

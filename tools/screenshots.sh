@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Screenshots of the pages of Kavo.exe under Xvfb, in a wine virtual desktop, into
 # docs/screenshots/: the home page, the drive list, the advanced-options page, the drive-health
-# page and the imaging and cloning pages.
+# page and the imaging and cloning pages; and the picture viewer beside Kavo.exe showing a
+# picture made by ImageMagick.
 #
 #   tools/screenshots.sh [KAVO_EXE]   (default build/win64/src/shell/Kavo.exe)
 #
@@ -93,3 +94,24 @@ sleep 4
 xdotool mousemove 5 700
 sleep 1
 shot cloning
+
+# The picture viewer, handed a picture as Kavo hands one (tests/pictel_send.exe of the build).
+sender=$(dirname "$exe")/../../tests/pictel_send.exe
+if [ -f "$sender" ] && [ -f "$(dirname "$exe")/Pictel.exe" ]; then
+  convert logo: -resize 480x420 "$wine_scratch/logo.png"
+  "$WINE" "$(dirname "$exe")/Pictel.exe" >/dev/null 2>&1 </dev/null &
+  viewer=
+  for _ in $(seq 1 100); do
+    viewer=$(xdotool search --name '^NorvelView$' 2>/dev/null | head -n 1) && [ -n "$viewer" ] && break
+    sleep 0.2
+  done
+  [ -n "$viewer" ] || { echo "the viewer's window did not appear" >&2; exit 1; }
+  xdotool windowmove "$viewer" 0 0
+  xdotool windowraise "$viewer"
+  "$WINE" "$sender" "Z:$(printf '%s' "$wine_scratch/logo.png" | tr / '\\')" >/dev/null 2>&1 </dev/null ||
+    echo "the viewer did not take the picture" >&2
+  xdotool mousemove 5 700
+  sleep 1
+  import -window root -crop 500x500+0+0 "$out/viewer.png"
+  echo "wrote docs/screenshots/viewer.png"
+fi

@@ -368,4 +368,20 @@ void ShellDriver::PressKey(HWND hwnd, UINT key) {
   Settle();
 }
 
+FileDialogSeen WaitForFileDialog(ShellDriver& kavo, DWORD ms) {
+  constexpr int kFileTypeCombo = 0x470;  // cmb1
+  FileDialogSeen seen;
+  for (DWORD waited = 0; waited <= ms; waited += 50) {
+    const HWND dialog = kavo.WaitForMessageBox(0).window;
+    if (const HWND field = dialog != nullptr ? FileNameField(dialog) : nullptr) {
+      seen.window = dialog;
+      seen.fileName = TextOf(field);
+      seen.fileType = TextOf(GetDlgItem(dialog, kFileTypeCombo));
+      return seen;
+    }
+    Sleep(50);
+  }
+  return seen;
+}
+
 }  // namespace kavo::test

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Screenshots of the pages of Kavo.exe under Xvfb, in a wine virtual desktop, into
 # docs/screenshots/: the home page, the drive list, the advanced-options page, the drive-health
-# page and the imaging and cloning pages; and the picture viewer beside Kavo.exe showing a
-# picture made by ImageMagick.
+# page, the imaging and cloning pages and the format-selection page; and the picture viewer
+# beside Kavo.exe showing a picture made by ImageMagick.
 #
 #   tools/screenshots.sh [KAVO_EXE]   (default build/win64/src/shell/Kavo.exe)
 #
@@ -94,6 +94,30 @@ sleep 4
 xdotool mousemove 5 700
 sleep 1
 shot cloning
+
+# The format-selection page: Home, "Deleted Recovery", Load Image (the third button of the
+# command bar) with an empty image, Next on its row, Raw Scan in the image dialog.
+truncate -s 64M "$wine_scratch/empty.img"
+image="Z:$(echo "$wine_scratch/empty.img" | tr / '\\')"
+xdotool mousemove $((X + 1000 - 152 + 35)) $((Y + 38)) click 1
+sleep 2
+eval "$(xdotool getwindowgeometry --shell "$window")"
+xdotool mousemove $((X + 500 + 110)) $((Y + 30 + 30 + 40 + 160)) click 1
+sleep 3
+xdotool mousemove $((X + 10 + 2 * 190 + 90)) $((Y + 68)) click 1
+sleep 2
+xdotool type --delay 20 "$image"
+xdotool key Return
+sleep 3
+xdotool mousemove $((X + 300)) $((Y + 30 + 30 + 60)) click 1
+xdotool key End
+xdotool mousemove $((X + WIDTH - 120 + 50)) $((Y + HEIGHT - 36)) click 1
+sleep 2
+xdotool key Down Return
+sleep 2
+xdotool mousemove 5 700
+sleep 1
+shot formats
 
 # The picture viewer, handed a picture as Kavo hands one (tests/pictel_send.exe of the build).
 sender=$(dirname "$exe")/../../tests/pictel_send.exe

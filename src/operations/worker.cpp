@@ -70,8 +70,8 @@ class Worker {
         Navigate(UM_SHOW_RESULTS);
         return;
       }
-      if (!m_s.treeRoot) m_s.treeRoot = NewRoot();
-      RecoveredNode* fileType = AttachFileType(m_s.treeRoot.get());
+      if (!Tree()) Tree() = NewRoot();
+      RecoveredNode* fileType = AttachFileType(Tree().get());
       source->SeekToStart();
       SignatureScan(fileType);
       return;
@@ -92,8 +92,8 @@ class Worker {
     if (m_c.imageScanType == ImageScanType::RawScan && m_c.advancedSearch != 0) {
       // The raw scan of an image shows its finds alone: a fresh "Root" whose first child is
       // "FileType" (an earlier tree below the old root would otherwise be cut off and lost).
-      m_s.treeRoot = NewRoot();
-      RecoveredNode* fileType = AttachFileType(m_s.treeRoot.get());
+      Tree() = NewRoot();
+      RecoveredNode* fileType = AttachFileType(Tree().get());
       source->SeekToStart();
       SignatureScan(fileType);
     }
@@ -102,7 +102,7 @@ class Worker {
   void DeletedFileScan() {
     if (!m_s.currentSource) return;
     // A volume that cannot be read leaves no tree; the results page shows it empty.
-    m_s.treeRoot = ScanFileSystem(*m_s.currentSource, Record(), m_progressWindow);
+    Tree() = ScanFileSystem(*m_s.currentSource, Record(), m_progressWindow);
   }
 
   void SignatureScan(RecoveredNode* fileType) {
@@ -146,6 +146,7 @@ class Worker {
   }
 
   ProgressRecord* Record() { return m_s.progressRecord.get(); }
+  NodePtr& Tree() { return m_c.tree != nullptr ? *m_c.tree : m_s.treeRoot; }
 
   void SetIdle() {
     if (ProgressRecord* r = Record()) r->SetState(PS_IDLE);

@@ -40,6 +40,11 @@ struct OperationContext {
   uint64_t signatureFirstSector = 0;
   uint64_t signatureEndSector = 0;
 
+  // Where the job builds its result tree; null: the session's treeRoot. A caller whose windows
+  // show the session's tree keeps the job's apart and takes it over on UM_SHOW_RESULTS, so a
+  // tree on screen is never replaced by the job's thread.
+  NodePtr* tree = nullptr;
+
   MessageSink* mainWindow = nullptr;      // navigation messages; null: not sent
   MessageSink* progressWindow = nullptr;  // progress messages; null: dropped
   Prompter* prompter = nullptr;           // the result of a copy job; null: not shown

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <vector>
 
+#include "disk/disk.h"
 #include "platform/bytes.h"
 #include "recovery/stored_file.h"
 
@@ -15,6 +16,9 @@ namespace kavo {
 namespace {
 
 constexpr uint8_t kTrailerMagic[8] = {'K', 'A', 'V', 'O', 'E', 'X', 'T', '1'};
+// The whole source name, after the start sector, when the header's field holds only its first
+// half (as it does for every name longer than two characters: an image file's path).
+constexpr uint8_t kNameTrailerMagic[8] = {'K', 'A', 'V', 'O', 'E', 'X', 'T', '2'};
 // Names longer than this in a header are damage, not names.
 constexpr int32_t kMaxHeaderName = 32768;
 
@@ -116,6 +120,14 @@ bool SaveScanInfo(const std::filesystem::path& path, const ScanInfoHeader& heade
   if (ok && header.startSector) {
     ok = w.Put(kTrailerMagic, 8) && w.Put64(*header.startSector);
   }
+  if (ok && nameField.size() / 2 < header.sourceName.size()) {
+    ok = w.Put(kNameTrailerMagic, 8) && w.Put32(static_cast<uint32_t>(nameLength));
+    for (int32_t i = 0; ok && i < nameLength; ++i) {
+      uint8_t unit[2];
+      StoreLe16(unit, header.sourceName[static_cast<size_t>(i)]);
+      ok = w.Put(unit, 2);
+    }
+  }
   ok = w.Close() && ok;
   if (!ok) {
     Tell(prompter, u"Failed to save scan info", u"Warning", PromptIcon::Error);
@@ -181,15 +193,30 @@ std::optional<LoadedScanInfo> LoadScanInfo(const std::filesystem::path& path,
   loaded.root->nameLength = 8;
   ReadGroups(r, loaded.root.get());
 
-  uint8_t trailer[16];
-  if (r.Get(trailer, 16) && std::memcmp(trailer, kTrailerMagic, 8) == 0) {
-    h.startSector = LoadLe64(trailer + 8);
+  uint8_t tag[8];
+  bool more = r.Get(tag, 8);
+  if (more && std::memcmp(tag, kTrailerMagic, 8) == 0) {
+    uint8_t start[8];
+    if (r.Get(start, 8)) h.startSector = LoadLe64(start);
+    more = r.Get(tag, 8);
+  }
+  uint8_t count[4];
+  if (more && std::memcmp(tag, kNameTrailerMagic, 8) == 0 && r.Get(count, 4) &&
+      LoadLe32(count) == static_cast<uint32_t>(nameLength)) {
+    std::u16string name;
+    uint8_t unit[2];
+    while (name.size() < static_cast<size_t>(nameLength) && r.Get(unit, 2)) {
+      name.push_back(LoadLe16(unit));
+    }
+    if (name.size() == static_cast<size_t>(nameLength)) h.sourceName = name;
   }
   return loaded;
 }
 
 std::u16string ScanInfoSelector(const ScanInfoHeader& header) {
   if (header.sourceName.empty()) return {};
+  // A scan of an image file (whole, or a volume in it) is reopened from the same file.
+  if (HasImageExtension(header.sourceName)) return header.sourceName;
   const char16_t c = header.sourceName[0];
   if ((header.sourceKind == 1 && header.operation == 2) ||
       (header.sourceKind == 3 && header.operation == 3)) {

@@ -43,8 +43,8 @@ std::optional<LoadedScanInfo> LoadScanInfo(const std::filesystem::path& path,
                                            std::optional<uint8_t> currentOperation,
                                            Prompter& prompter);
 
-// The selector of the source a loaded scan came from, rebuilt from its stored name: "%c:" for a
-// volume, "%c" for a drive number, empty when it cannot be told.
+// The selector of the source a loaded scan came from, rebuilt from its stored name: the path of
+// an image file, "%c:" for a volume, "%c" for a drive number, empty when it cannot be told.
 std::u16string ScanInfoSelector(const ScanInfoHeader& header);
 
 // `path` with `extension` (".qsv", ".psi") appended unless it ends with exactly that text.

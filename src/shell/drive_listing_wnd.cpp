@@ -115,6 +115,8 @@ void FillBar(HWND hwnd, HDC dc) {
 // ---- the page ----
 
 void CDriveListingWnd::OnCreated() {
+  // Back on the list, an advanced search chosen on the way to an earlier scan no longer holds.
+  if (m_context.router != nullptr) m_context.router->advancedSearch = 0;
   const RECT rect = ClientRect(Handle());
   m_list = CreateWindowExW(
       WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
@@ -267,6 +269,7 @@ void CDriveListingWnd::OpenScanInfo() {
   const ScanInfoHeader& header = loaded->header;
   auto source = std::make_unique<CDisk>();
   const std::u16string selector = ScanInfoSelector(header);
+  if (HasImageExtension(selector)) source->m_nSourceKind = SourceKind::ImageFile;
   if (selector.empty() || !source->Open(selector)) {
     Ask(m_context, kConnectDrive, nullptr, PromptIcon::Warning, PromptButtons::Ok);
     return;

@@ -1,11 +1,16 @@
 #include "shell/main_frame.h"
 
+#include <commdlg.h>
 #include <dbt.h>
 #include <shellapi.h>
 
+#include <ctime>
 #include <filesystem>
+#include <optional>
 
 #include "base/messages.h"
+#include "recovery/partition_list.h"
+#include "recovery/scan_info.h"
 
 namespace kavo::shell {
 
@@ -16,6 +21,7 @@ constexpr wchar_t kSaveScanOnClose[] =
 constexpr wchar_t kSaveScanOnHome[] =
     L"Would you like to save current scan info?  It could be reloaded later.";
 constexpr wchar_t kSavePartitions[] = L"Do you want to save these partitions for future use?";
+constexpr UINT kFreeOldTrees = WM_APP + 0x312;
 constexpr wchar_t kInProgress[] =
     L"An operation is in progress. Please cancel the current process.";
 
@@ -39,7 +45,73 @@ std::wstring ProgramFolder() {
   return slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash + 1);
 }
 
+// A save dialog proposing `format` (a strftime format) filled with the local time; the chosen
+// path gets `extension` unless it ends with exactly that text. Nothing when the user cancels.
+std::optional<std::filesystem::path> AskWhereToSave(HWND owner, const wchar_t* filterName,
+                                                    const wchar_t* pattern, const wchar_t* format,
+                                                    std::u16string_view extension) {
+  std::wstring filter = std::wstring(filterName) + L'\0' + pattern + L'\0' + L'\0';
+  std::wstring file(32768, L'\0');
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_s(&local, &now);
+  wcsftime(file.data(), MAX_PATH, format, &local);
+  OPENFILENAMEW ofn{};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = owner;
+  ofn.lpstrFilter = filter.c_str();
+  ofn.lpstrFile = file.data();
+  ofn.nMaxFile = static_cast<DWORD>(file.size());
+  // The file is new as a rule, so its name need not exist yet.
+  ofn.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+  if (!GetSaveFileNameW(&ofn)) return std::nullopt;
+  return WithExtension(std::filesystem::path(std::wstring(file.c_str())), extension);
+}
+
 }  // namespace
+
+void CMainFrame::OnSaveScan() {
+  const std::optional<std::filesystem::path> path =
+      AskWhereToSave(Handle(), L"Norvel Scan Info(*.qsv)", L"*.qsv",
+                     L"Scan Info File %B %d, %Y (%H %M %S).qsv", u".qsv");
+  if (!path) return;
+  const Session& session = m_context.session;
+  ScanInfoHeader header;
+  header.operation = static_cast<uint8_t>(m_router.operation);
+  if (const CDisk* source = session.currentSource.get()) {
+    header.sourceKind = static_cast<uint8_t>(source->m_nSourceKind);
+    header.sourceName = source->GetName();
+    header.sourceSize = source->m_nTotalSectors * source->m_nSectorSize;
+    header.fileSystem = source->m_nFileSystem;
+    header.startSector = source->m_nStartSector;
+  }
+  // The writer tells the user of a failure itself.
+  if (SaveScanInfo(*path, header, session.treeRoot.get(), m_context.prompter)) {
+    Ask(m_context, L"Scan info saved successfully.", L"Success", PromptIcon::Information,
+        PromptButtons::Ok);
+  }
+}
+
+void CMainFrame::OnSavePartitions() {
+  const std::optional<std::filesystem::path> path =
+      AskWhereToSave(Handle(), L"Partition File (*.psi)", L"*.psi",
+                     L"Partition File %B %d, %Y (%H %M %S).psi", u".psi");
+  if (!path) return;
+  if (SavePartitionList(*path, static_cast<uint8_t>(m_router.operation),
+                        m_context.session.foundPartitions, m_context.prompter)) {
+    Ask(m_context, L"Partition info saved successfully.", L"Success", PromptIcon::Information,
+        PromptButtons::Ok);
+  }
+}
+
+void CMainFrame::OnJobResults(NodePtr* tree) {
+  // The page showing the old tree goes before that tree does: its window is destroyed as the
+  // router shows the results, its object when its holder next runs, and the tree after both.
+  m_oldTrees.push_back(std::move(m_context.session.treeRoot));
+  m_context.session.treeRoot = std::move(*tree);
+  SendMessageW(m_router.Handle(), UM_SHOW_RESULTS, 0, 0);
+  PostMessageW(Handle(), kFreeOldTrees, 0, 0);
+}
 
 bool CMainFrame::CreateFrame() {
   const RECT rect{CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT + kWidth, CW_USEDEFAULT + kHeight};
@@ -112,9 +184,11 @@ void CMainFrame::OnHome() {
   m_context.driveRows.clear();
   m_context.imageRow.reset();
   m_context.session.foundVolumes.clear();
-  m_context.session.treeRoot.reset();
+  // The results page may still draw its tree until the home page replaces it.
+  m_oldTrees.push_back(std::move(m_context.session.treeRoot));
   SendMessageW(Handle(), WM_SIZE, SIZE_RESTORED, MAKELPARAM(980, 508));
   SendMessageW(m_router.Handle(), UM_GO_HOME, 0, 0);
+  PostMessageW(Handle(), kFreeOldTrees, 0, 0);
   ShowWindow(Handle(), SW_SHOW);
   SetWindowLongPtrW(Handle(), GWL_STYLE,
                     GetWindowLongPtrW(Handle(), GWL_STYLE) | WS_THICKFRAME | WS_MAXIMIZEBOX);
@@ -141,6 +215,10 @@ LRESULT CMainFrame::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_CLOSE: OnClose(); return 0;
     case UM_CLOSE_APP: DestroyWindow(Handle()); return 0;
+    case UM_SAVE_SCAN: OnSaveScan(); return 0;
+    case UM_SAVE_PARTITIONS: OnSavePartitions(); return 0;
+    case UM_JOB_RESULTS: OnJobResults(reinterpret_cast<NodePtr*>(lParam)); return 0;
+    case kFreeOldTrees: m_oldTrees.clear(); return 0;
     case WM_COMMAND:
       if (LOWORD(wParam) == kHomeCommand) OnHome();
       if (LOWORD(wParam) == kHelpCommand) OnHelp();

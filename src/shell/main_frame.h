@@ -9,6 +9,10 @@
 
 namespace kavo::shell {
 
+// Sent by a job's thread to the frame with its results: lParam = the job's NodePtr, which the
+// frame takes as the session's tree before the results page is shown.
+inline constexpr UINT UM_JOB_RESULTS = WM_APP + 0x311;
+
 class CMainFrame final : public Window {
  public:
   static constexpr int kWidth = 1000;
@@ -29,11 +33,17 @@ class CMainFrame final : public Window {
   void OnHome();
   void OnHelp();
   bool AskToSavePartitions();
+  // Save dialogs for the result tree and the found partitions, written through the core.
+  void OnSaveScan();
+  void OnSavePartitions();
+  void OnJobResults(NodePtr* tree);
 
   ShellContext& m_context;
   CPersistWnd m_strip;
   CBaseWnd m_router;
   std::vector<HDEVNOTIFY> m_notifications;
+  // Trees replaced by a job's results, kept until the pages that showed them are freed.
+  std::vector<NodePtr> m_oldTrees;
 };
 
 }  // namespace kavo::shell

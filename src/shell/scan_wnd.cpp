@@ -15,6 +15,7 @@
 #include "shell/base_wnd.h"
 #include "shell/controls.h"
 #include "shell/job_gate.h"
+#include "shell/main_frame.h"
 #include "shell/tree_selection_wnd.h"
 
 namespace kavo::shell {
@@ -47,19 +48,26 @@ class WindowSink final : public MessageSink {
   JobGate& m_gate;
 };
 
+// The results go to the frame with the job's tree, which the frame takes over on its own thread
+// as it shows them; the other navigation messages go to the router.
 class NavigationSink final : public MessageSink {
  public:
-  NavigationSink(HWND page, HWND router, JobGate& gate, const OperationContext& operation)
-      : m_page(page), m_router(router, gate), m_operation(operation) {}
+  NavigationSink(HWND page, HWND router, HWND frame, JobGate& gate,
+                 const OperationContext& operation)
+      : m_page(page), m_router(router, gate), m_frame(frame, gate), m_operation(operation) {}
   intptr_t Send(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
     // A page that is already gone has nothing to hand back: the message simply fails.
     SendMessageW(m_page, kJobNavigates, m_operation.advancedSearch, 0);
+    if (message == UM_SHOW_RESULTS && m_operation.tree != nullptr) {
+      return m_frame.Send(UM_JOB_RESULTS, 0, reinterpret_cast<intptr_t>(m_operation.tree));
+    }
     return m_router.Send(message, wParam, lParam);
   }
 
  private:
   HWND m_page;
   WindowSink m_router;
+  WindowSink m_frame;
   const OperationContext& m_operation;
 };
 
@@ -68,12 +76,18 @@ class NavigationSink final : public MessageSink {
 // One job: what the worker reads, the gate of the stop question and the sinks of its messages.
 // Shared by the page and the worker's thread, so it lives as long as the longer of the two.
 struct ScanJob {
-  ScanJob(Session& session, HWND page, HWND router)
-      : operation(session), progress(page, gate), navigation(page, router, gate, operation) {}
+  ScanJob(Session& session, HWND page, HWND router, HWND frame)
+      : operation(session),
+        progress(page, gate),
+        navigation(page, router, frame, gate, operation) {
+    operation.tree = &tree;
+  }
   ~ScanJob() {
     for (const HANDLE thread : earlier) CloseHandle(thread);
   }
   OperationContext operation;
+  // The tree the job builds, until the frame takes it over with the results.
+  NodePtr tree;
   JobGate gate;
   WindowSink progress;
   NavigationSink navigation;
@@ -181,7 +195,7 @@ void CScanWnd::StartWorker() {
   if (record.State() != PS_RUNNING) record.SetState(PS_RUNNING);
 
   const HWND router = m_context.router != nullptr ? m_context.router->Handle() : nullptr;
-  m_job = std::make_shared<ScanJob>(session, Handle(), router);
+  m_job = std::make_shared<ScanJob>(session, Handle(), router, m_context.frame);
   OperationContext& operation = m_job->operation;
   if (m_context.router != nullptr) {
     operation.operation = m_context.router->operation;
@@ -285,6 +299,8 @@ LRESULT CScanWnd::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DESTROY:
       // The job goes on without the page until its navigation message; it is not waited for.
       KillTimer(Handle(), kScanTimer);
+      // An advanced search asked for belongs to this page's job: the next one starts plain.
+      if (m_context.router != nullptr) m_context.router->advancedSearch = 0;
       return 0;
     default: break;
   }

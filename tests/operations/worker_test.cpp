@@ -91,6 +91,47 @@ class WorkerTest : public ::testing::Test {
 
 using Messages = std::vector<uint32_t>;
 
+// A caller that keeps the job's tree apart takes it at each UM_SHOW_RESULTS, as a window that
+// shows the session's tree does; the job never touches the session's tree meanwhile.
+class TakingNavigation final : public MessageSink {
+ public:
+  TakingNavigation(NodePtr& jobTree, const Session& session) : m_job(jobTree), m_s(session) {}
+  intptr_t Send(uint32_t message, uintptr_t, intptr_t) override {
+    if (message != UM_SHOW_RESULTS) return 0;
+    sessionTreeKept = sessionTreeKept && m_s.treeRoot.get() == shown;
+    taken.push_back(std::move(m_job));
+    return 0;
+  }
+  const RecoveredNode* shown = nullptr;
+  bool sessionTreeKept = true;
+  std::vector<NodePtr> taken;
+
+ private:
+  NodePtr& m_job;
+  const Session& m_s;
+};
+
+TEST_F(WorkerTest, AJobWithItsOwnTreeHandsEachResultOverAndLeavesTheSessionsTree) {
+  Select("ntfs.img", SourceKind::Partition);
+  session.treeRoot = NewRoot();  // the tree on screen
+  NodePtr jobTree;
+  TakingNavigation taker(jobTree, session);
+  taker.shown = session.treeRoot.get();
+  context.tree = &jobTree;
+  context.operation = kOpDeletedRecovery;
+  context.mainWindow = &taker;
+  session.StartJob();
+  OperationThreadProc(context);
+  EXPECT_TRUE(taker.sessionTreeKept);
+  EXPECT_EQ(session.treeRoot.get(), taker.shown);
+  // Deleted Recovery of a volume row ends twice on the results, each with a tree of its own.
+  ASSERT_EQ(taker.taken.size(), 2u);
+  for (const NodePtr& tree : taker.taken) {
+    ASSERT_NE(tree, nullptr);
+    EXPECT_NE(tree->firstChild, nullptr);
+  }
+}
+
 TEST_F(WorkerTest, DeletedRecoveryOfALogicalDriveScansOnce) {
   Select("ntfs.img", SourceKind::LogicalDrive);
   Run(kOpDeletedRecovery);

@@ -110,8 +110,10 @@ TEST(ScanInfo, RoundTripsEveryStoredField) {
   EXPECT_EQ(loaded->header.fileSystem, FS_NTFS);
   EXPECT_EQ(loaded->header.sourceSize, 1u << 20);
   EXPECT_EQ(loaded->header.startSector, 2048u);
-  // Only the first L + 2 bytes of the name are kept: "/images/" of 16 characters.
-  EXPECT_EQ(loaded->header.sourceName, u"/images/d");
+  // The header's field keeps the first L + 2 bytes, "/images/d"; the trailer the whole path,
+  // from which the image is opened again.
+  EXPECT_EQ(loaded->header.sourceName, u"/images/disk.img");
+  EXPECT_EQ(ScanInfoSelector(loaded->header), u"/images/disk.img");
 
   EXPECT_EQ(WithExtension("scan", u".qsv"), fs::path("scan.qsv"));
   EXPECT_EQ(WithExtension("scan.qsv", u".qsv"), fs::path("scan.qsv"));

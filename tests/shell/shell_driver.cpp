@@ -384,6 +384,21 @@ bool ShellDriver::ClickListRow(HWND list, int row) {
   PostMessageW(list, WM_LBUTTONUP, 0, at);
   Settle();
   return true;
+
+FileDialogSeen WaitForFileDialog(ShellDriver& kavo, DWORD ms) {
+  constexpr int kFileTypeCombo = 0x470;  // cmb1
+  FileDialogSeen seen;
+  for (DWORD waited = 0; waited <= ms; waited += 50) {
+    const HWND dialog = kavo.WaitForMessageBox(0).window;
+    if (const HWND field = dialog != nullptr ? FileNameField(dialog) : nullptr) {
+      seen.window = dialog;
+      seen.fileName = TextOf(field);
+      seen.fileType = TextOf(GetDlgItem(dialog, kFileTypeCombo));
+      return seen;
+    }
+    Sleep(50);
+  }
+  return seen;
 }
 
 }  // namespace kavo::test

@@ -92,4 +92,15 @@ std::wstring TextOf(HWND hwnd);
 // The first child of `parent` (at any depth) of window class `cls`, or null.
 HWND ChildOfClass(HWND parent, const std::wstring& cls);
 
+// A file dialog of the program as its user sees it: the proposed file name and the chosen
+// file type's text.
+struct FileDialogSeen {
+  HWND window = nullptr;
+  std::wstring fileName;
+  std::wstring fileType;
+};
+
+// Waits up to `ms` for a file dialog of `kavo`'s program and reads it, leaving it open.
+FileDialogSeen WaitForFileDialog(ShellDriver& kavo, DWORD ms);
+
 }  // namespace kavo::test

@@ -384,6 +384,7 @@ bool ShellDriver::ClickListRow(HWND list, int row) {
   PostMessageW(list, WM_LBUTTONUP, 0, at);
   Settle();
   return true;
+}
 
 FileDialogSeen WaitForFileDialog(ShellDriver& kavo, DWORD ms) {
   constexpr int kFileTypeCombo = 0x470;  // cmb1

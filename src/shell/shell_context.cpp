@@ -4,6 +4,7 @@
 
 #include "shell/drive_listing_wnd.h"
 #include "shell/home_wnd.h"
+#include "shell/results_wnd.h"
 #include "shell/scan_wnd.h"
 #include "shell/splash_wnd.h"
 #include "shell/strip_wnd.h"
@@ -102,6 +103,9 @@ std::unique_ptr<Window> NewPageWindow(std::wstring_view name, ShellContext& cont
   if (name == L"CDriveListingWnd") return std::make_unique<CDriveListingWnd>(context);
   if (name == L"CDriveListingCmdWnd") return std::make_unique<CDriveListingCmdWnd>(context);
   if (name == L"CDriveListSBar") return std::make_unique<CDriveListSBar>(context);
+  if (name == L"CTreeListWnd") return std::make_unique<CTreeListWnd>(context);
+  if (name == L"CTreeListCmdWnd") return std::make_unique<CTreeListCmdWnd>(context);
+  if (name == L"CTreeListSBar") return std::make_unique<CTreeListSBar>(context);
   return nullptr;
 }
 

@@ -211,5 +211,74 @@ TEST_F(ResultsPage, NextSavesTheMarkedFilesIntoTheChosenFolder) {
   fs::remove_all(out);
 }
 
+// A stand-in for the viewer: a top-level window titled "NorvelView" that keeps the record of the
+// last WM_COPYDATA it received.
+class ViewerWindow {
+ public:
+  ViewerWindow() {
+    WNDCLASSW cls{};
+    cls.lpfnWndProc = &Procedure;
+    cls.hInstance = GetModuleHandleW(nullptr);
+    cls.lpszClassName = L"KavoTestViewer";
+    RegisterClassW(&cls);
+    m_hwnd = CreateWindowW(L"KavoTestViewer", L"NorvelView", WS_OVERLAPPED, 0, 0, 100, 100, nullptr,
+                           nullptr, cls.hInstance, nullptr);
+    received.clear();
+  }
+  ~ViewerWindow() { DestroyWindow(m_hwnd); }
+  // Handles messages until a record arrived or `ms` passed.
+  bool WaitForRecord(DWORD ms) {
+    return test::WaitUntil(
+        [] {
+          MSG m;
+          while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
+          return !received.empty();
+        },
+        ms);
+  }
+  static inline std::string received;
+
+ private:
+  static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COPYDATA) {
+      const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+      received.assign(static_cast<const char*>(data->lpData), data->cbData);
+      return TRUE;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+  }
+  HWND m_hwnd = nullptr;
+};
+
+TEST_F(ResultsPage, PreviewRefusesOtherFormatsAndHandsAPictureToTheViewer) {
+  const HWND pane = m_kavo.Find(L"TAVR_CNorvelList");
+  const auto preview = [&](const std::wstring& name) {
+    FocusRow(name);
+    PostMessageW(pane, WM_COMMAND, 32771, 0);  // the context menu's "Preview"
+  };
+  Open(L"Data");
+  preview(L"KILO.BIN");
+  EXPECT_EQ(AnswerBox(), L"Preview is not available for this file format");
+  const fs::path folder = fs::path(test::KavoProgram()).parent_path();
+  const fs::path copy = folder / "PHOTO.JPG";
+  {
+    ViewerWindow viewer;
+    preview(L"PHOTO.JPG");
+    EXPECT_EQ(AnswerBox(), L"Please close the current instance of this window");
+  }
+  preview(L"PHOTO.JPG");
+  ASSERT_TRUE(test::WaitUntil([&] { return fs::exists(copy); }, 5000)) << "no extracted copy";
+  EXPECT_EQ(Bytes(copy), Bytes(m_fixtures / "results-files" / "PHOTO.JPG"));
+  ViewerWindow viewer;
+  ASSERT_TRUE(viewer.WaitForRecord(8000)) << "the viewer got nothing";
+  ASSERT_EQ(ViewerWindow::received.size(), 533u);
+  const std::wstring path(reinterpret_cast<const wchar_t*>(ViewerWindow::received.data()));
+  EXPECT_EQ(fs::path(path), copy);
+  EXPECT_EQ(static_cast<uint8_t>(ViewerWindow::received[520]) +
+                256 * static_cast<uint8_t>(ViewerWindow::received[521]),
+            fs::file_size(m_fixtures / "results-files" / "PHOTO.JPG"));
+  EXPECT_TRUE(test::WaitUntil([&] { return !fs::exists(copy); }, 3000)) << "copy left behind";
+}
+
 }  // namespace
 }  // namespace kavo

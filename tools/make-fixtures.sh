@@ -4,6 +4,8 @@
 # Usage: tools/make-fixtures.sh DIR
 #   DIR/fat32.img     an MBR disk with a FAT32 volume at sector 2048 (tools/make-sample-image.sh)
 #   DIR/fat32-files/  the files written into it, by their paths on the volume
+#   DIR/results.img   an MBR disk with a small FAT16 volume at sector 2048 for the results page
+#   DIR/results-files/ its live files, by their paths on the volume
 #   DIR/pictures.img  random bytes, zero runs and pictures made by ImageMagick at sector offsets
 #   DIR/pictures/     the pictures, named by the start sector they were laid at (<sector>.<ext>)
 #   DIR/ntfs.img      an NTFS volume written by ntfs-3g (only as root with FUSE and loop devices)
@@ -19,6 +21,32 @@ files="$out/fat32-files"
 rm -rf "$files"
 KAVO_SAMPLE_FILES="$files" bash "$here/make-sample-image.sh" "$out/fat32.img" >/dev/null
 
+# The results page's disk: names a search by extension must tell apart, files of 0, 1 and 1024
+# bytes, a deleted file and a folder of two files.
+make_results() {
+  local img="$out/results.img" files="$out/results-files" work="$tmp/results"
+  rm -rf "$img" "$files" "$work"
+  mkdir -p "$work" "$files/SUB"
+  truncate -s 24M "$img"
+  printf 'label: dos\nstart=2048, type=6\n' | sfdisk -q "$img"
+  mkfs.fat -F 16 -n RESULTS --offset 2048 "$img" $((24 * 1024 - 1024)) >/dev/null
+  convert -size 64x48 gradient:red-blue "$files/PHOTO.JPG"
+  head -c 3000 /dev/urandom > "$files/A.JPG.BAK"
+  printf 'not a picture' > "$files/.JPG"
+  printf 'x' > "$files/ONE.BIN"
+  head -c 1024 /dev/urandom > "$files/KILO.BIN"
+  : > "$files/EMPTY.TXT"
+  head -c 5000 /dev/urandom > "$files/SUB/FIRST.DAT"
+  head -c 7000 /dev/urandom > "$files/SUB/SECOND.DAT"
+  printf 'gone' > "$work/GONE.TXT"
+  local vol="$img@@1M"
+  MTOOLS_SKIP_CHECK=1 mmd -i "$vol" ::SUB
+  MTOOLS_SKIP_CHECK=1 mcopy -i "$vol" "$files/PHOTO.JPG" "$files/A.JPG.BAK" "$files/.JPG" \
+    "$files/ONE.BIN" "$files/KILO.BIN" "$files/EMPTY.TXT" "$work/GONE.TXT" ::
+  MTOOLS_SKIP_CHECK=1 mcopy -i "$vol" "$files/SUB/FIRST.DAT" "$files/SUB/SECOND.DAT" ::SUB/
+  MTOOLS_SKIP_CHECK=1 mdel -i "$vol" ::GONE.TXT
+}
+
 # Pictures between random data and zeros.
 pics="$out/pictures"
 rm -rf "$pics"
@@ -31,6 +59,7 @@ cleanup() {
   rm -rf "$tmp"
 }
 trap cleanup EXIT
+make_results
 convert -size 320x240 plasma:fractal -seed 7 "$tmp/a.jpg"
 convert -size 97x61 gradient:red-blue "$tmp/b.png"
 convert -size 50x40 xc:green -fill yellow -draw 'circle 25,20 25,5' BMP3:"$tmp/c.bmp"

@@ -104,7 +104,7 @@ LRESULT CBaseWnd::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return page == L"CDriveListingWnd" ? PassToPage(message, wParam, lParam) : 0;
     case UM_SCAN_LOADED: return OnMessage(UM_SHOW_RESULTS, 0, 0);
     case UM_PARTITIONS_LOADED: return PassToPage(UM_PAGE_REFRESH, 0, 0);
-    case UM_VIEWER_NOTICE: return SendMessageW(m_pages.Handle(), message, wParam, lParam);
+    case UM_VIEWER_NOTICE: return PassToPage(message, wParam, lParam);
     default: return Window::OnMessage(message, wParam, lParam);
   }
 }

@@ -228,6 +228,10 @@ LRESULT CMainFrame::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         SendMessageW(m_router.Handle(), UM_PAGE_REFRESH, 0, 0);
       }
       return TRUE;
+    case WM_COPYDATA:
+      // The viewer's one request: the next picture of the folder.
+      SendMessageW(m_router.Handle(), UM_VIEWER_NOTICE, 0, 0);
+      return TRUE;
     case WM_DESTROY: PostQuitMessage(0); return 0;
     default: return Window::OnMessage(message, wParam, lParam);
   }

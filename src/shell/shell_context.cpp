@@ -7,6 +7,7 @@
 #include "shell/drive_listing_wnd.h"
 #include "shell/home_wnd.h"
 #include "shell/imaging_wnd.h"
+#include "shell/results_wnd.h"
 #include "shell/scan_wnd.h"
 #include "shell/splash_wnd.h"
 #include "shell/strip_wnd.h"
@@ -110,6 +111,9 @@ std::unique_ptr<Window> NewPageWindow(std::wstring_view name, ShellContext& cont
   if (name == L"CImagingSBar") return std::make_unique<CImagingSBar>(context);
   if (name == L"CCloningWnd") return std::make_unique<CCloningWnd>(context);
   if (name == L"CCloningSBar") return std::make_unique<CCloningSBar>(context);
+  if (name == L"CTreeListWnd") return std::make_unique<CTreeListWnd>(context);
+  if (name == L"CTreeListCmdWnd") return std::make_unique<CTreeListCmdWnd>(context);
+  if (name == L"CTreeListSBar") return std::make_unique<CTreeListSBar>(context);
   return nullptr;
 }
 

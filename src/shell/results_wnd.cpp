@@ -622,7 +622,10 @@ void TAVR_CNorvelList::Preview(RecoveredNode* node) {
 
 void TAVR_CNorvelList::NextFile() {
   SetTimer(Handle(), kPreviewTimer, 1000, nullptr);
+  // Folders are stepped over: extracted beside the program they would stay there, and the viewer
+  // has nothing to show of them.
   RecoveredNode* next = m_previewed != nullptr ? m_previewed->nextSibling : nullptr;
+  while (next != nullptr && (next->flags & NF_FOLDER) != 0) next = next->nextSibling;
   if (next == nullptr) {
     Inform(m_context, L"No more files are found in current folder.");
     return;
@@ -673,14 +676,22 @@ LRESULT TAVR_CNorvelList::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) 
 // ---- CTreeListWnd ----
 
 void CTreeListWnd::OnCreated() {
-  const RECT r = ClientRect(Handle());
-  const DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN;
-  m_tree.Create(Handle(), L"TAVR_CNorvelTree", style, {0, 0, 250, r.bottom});
-  m_list.Create(Handle(), L"TAVR_CNorvelList", style, {250, 0, r.right, r.bottom});
-  m_tree.SetList(&m_list);
-  m_list.SetTree(&m_tree);
+  auto tree = std::make_unique<TAVR_CNorvelTree>(m_context);
+  auto list = std::make_unique<TAVR_CNorvelList>(m_context);
+  m_tree = tree.get();
+  m_list = list.get();
+  if (!m_splitter.Create(Handle(), L"TAVR_CExtndSplitterWnd",
+                         WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN, ClientRect(Handle())) ||
+      !m_splitter.CreatePanes(std::move(tree), L"TAVR_CNorvelTree", std::move(list),
+                              L"TAVR_CNorvelList")) {
+    m_tree = nullptr;
+    m_list = nullptr;
+    return;
+  }
+  m_tree->SetList(m_list);
+  m_list->SetTree(m_tree);
   // Filled once the router has put the page's bars in place.
-  PostMessageW(m_tree.Handle(), kFillOrNext, 0, 0);
+  PostMessageW(m_tree->Handle(), kFillOrNext, 0, 0);
 }
 
 namespace {
@@ -781,17 +792,19 @@ void CTreeListWnd::SaveMarkedFiles() {
 
 LRESULT CTreeListWnd::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case kMarkAllNodes: m_tree.MarkAll(); return 0;
-    case kUnmarkAllNodes: m_tree.UnmarkAll(); return 0;
-    case kStartSearch: return SendMessageW(m_tree.Handle(), kRunSearch, wParam, lParam);
-    case UM_VIEWER_NOTICE: return SendMessageW(m_list.Handle(), kFillOrNext, 0, 0);
-    case WM_SIZE: {
-      const int width = LOWORD(lParam), height = HIWORD(lParam);
-      const int left = std::min(250, width);
-      MoveWindow(m_tree.Handle(), 0, 0, left, height, TRUE);
-      MoveWindow(m_list.Handle(), left, 0, width - left, height, TRUE);
+    case kMarkAllNodes:
+      if (m_tree != nullptr) m_tree->MarkAll();
       return 0;
-    }
+    case kUnmarkAllNodes:
+      if (m_tree != nullptr) m_tree->UnmarkAll();
+      return 0;
+    case kStartSearch:
+      return m_tree != nullptr ? SendMessageW(m_tree->Handle(), kRunSearch, wParam, lParam) : 0;
+    case UM_VIEWER_NOTICE:
+      return m_list != nullptr ? SendMessageW(m_list->Handle(), kFillOrNext, 0, 0) : 0;
+    case WM_SIZE:
+      MoveWindow(m_splitter.Handle(), 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+      return 0;
     default: return Window::OnMessage(message, wParam, lParam);
   }
 }

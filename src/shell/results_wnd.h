@@ -15,6 +15,7 @@
 
 #include "recovery/tree.h"
 #include "shell/shell_context.h"
+#include "shell/splitter.h"
 
 namespace kavo::shell {
 
@@ -115,7 +116,7 @@ class TAVR_CNorvelList final : public Window {
 class CTreeListWnd final : public Window {
  public:
   explicit CTreeListWnd(ShellContext& context)
-      : m_context(context), m_tree(context), m_list(context) {}
+      : m_context(context), m_splitter(CExtndSplitterWnd::Split::Columns, 250) {}
   // Asks for a destination folder and saves the marked files there with a progress dialog.
   void SaveMarkedFiles();
 
@@ -125,8 +126,11 @@ class CTreeListWnd final : public Window {
 
  private:
   ShellContext& m_context;
-  TAVR_CNorvelTree m_tree;
-  TAVR_CNorvelList m_list;
+  // The folder tree (initially 250 pixels wide) and the folder's content, side by side; the two
+  // panes are the splitter's, and each knows the other.
+  CExtndSplitterWnd m_splitter;
+  TAVR_CNorvelTree* m_tree = nullptr;
+  TAVR_CNorvelList* m_list = nullptr;
 };
 
 // The search text box, "Find", "Mark All" and "Unmark All".

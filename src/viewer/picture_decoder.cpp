@@ -135,9 +135,7 @@ bool JpegAt(IWICImagingFactory* factory, std::vector<BYTE>& data, size_t offset,
 
 // The largest JPEG embedded in the file that decodes (the preview a camera writes into its RAW
 // files): every FF D8 FF start is asked for its size, then the largest are decoded in turn.
-int16_t LoadEmbeddedJpeg(IWICImagingFactory* factory, const wchar_t* path, HBITMAP* out) {
-  std::vector<BYTE> data;
-  if (!ReadHead(path, data)) return kDecodeCannotRead;
+int16_t LoadEmbeddedJpeg(IWICImagingFactory* factory, std::vector<BYTE>& data, HBITMAP* out) {
   struct Candidate {
     size_t offset;
     uint64_t area;
@@ -180,17 +178,29 @@ int16_t LoadBitmapIntoDDB(const wchar_t* path, HBITMAP* bitmap) {
                               IID_IWICImagingFactory, reinterpret_cast<void**>(factory.Out())))) {
     return kDecodeNoCodecs;
   }
+  // The file is read into memory and closed before decoding: Kavo deletes its extracted copy as
+  // soon as the hand-over returns, which fails while a decoder still holds the file open (wine's
+  // file decoder keeps it open after a picture it cannot read). Past the scan limit a file is
+  // decoded from its head, which no previewable picture needs.
+  std::vector<BYTE> data;
+  if (!ReadHead(path, data)) return kDecodeCannotRead;
   HBITMAP made = nullptr;
   int16_t result = kDecodeUnknownFormat;
   {
+    Com<IWICStream> stream;
     Com<IWICBitmapDecoder> decoder;
-    const HRESULT opened = factory->CreateDecoderFromFilename(
-        path, nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand, decoder.Out());
-    if (SUCCEEDED(opened)) result = FrameToBitmap(factory.Get(), decoder.Get(), &made);
+    if (!data.empty() && SUCCEEDED(factory->CreateStream(stream.Out())) &&
+        SUCCEEDED(stream->InitializeFromMemory(
+            data.data(), static_cast<DWORD>(std::min<size_t>(data.size(), 0xFFFFFFFFu)))) &&
+        SUCCEEDED(factory->CreateDecoderFromStream(stream.Get(), nullptr,
+                                                   WICDecodeMetadataCacheOnDemand,
+                                                   decoder.Out()))) {
+      result = FrameToBitmap(factory.Get(), decoder.Get(), &made);
+    }
   }
   // A picture too large for memory is not retried through its previews.
   if (result != kDecodeOk && result != kDecodeNoMemory) {
-    result = LoadEmbeddedJpeg(factory.Get(), path, &made);
+    result = LoadEmbeddedJpeg(factory.Get(), data, &made);
   }
   if (result == kDecodeOk) *bitmap = made;
   return result;

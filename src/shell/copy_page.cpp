@@ -179,46 +179,14 @@ LRESULT CCopyPage::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   return Window::OnMessage(message, wParam, lParam);
 }
 
-void CCopySBar::OnCreated() {
-  CreateNorvelButton(Handle(), L"Back", kCopyBackCommand, 0, 4, 100, 27);
-  CreateNorvelButton(Handle(), L"Next", kCopyNextCommand, 0, 4, 100, 27);
-  Place(ClientRect(Handle()).right);
-}
+void CCopySBar::OnBack() { SendMessageW(m_context.router->Handle(), UM_COPY_BACK, 0, 0); }
 
-void CCopySBar::Place(int width) {
-  SetWindowPos(GetDlgItem(Handle(), kCopyNextCommand), nullptr, width > 120 ? width - 120 : 0, 4, 0,
-               0, SWP_NOSIZE | SWP_NOZORDER);
-  SetWindowPos(GetDlgItem(Handle(), kCopyBackCommand), nullptr, width > 230 ? width - 230 : 0, 4, 0,
-               0, SWP_NOSIZE | SWP_NOZORDER);
-}
-
-LRESULT CCopySBar::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_COMMAND:
-      if (HIWORD(wParam) != BN_CLICKED) break;
-      if (LOWORD(wParam) == kCopyBackCommand) {
-        SendMessageW(m_context.router->Handle(), UM_COPY_BACK, 0, 0);
-        return 0;
-      }
-      if (LOWORD(wParam) == kCopyNextCommand) {
-        const std::wstring page = m_context.router->CurrentPage();
-        if (page == L"CImagingWnd" || page == L"CCloningWnd") {
-          auto* copyPage = static_cast<CCopyPage*>(m_context.router->Page());
-          if (!copyPage->Loading()) copyPage->OnNext();
-        }
-        return 0;
-      }
-      break;
-    case WM_DRAWITEM:
-      if (DrawNorvelButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam))) return TRUE;
-      break;
-    case WM_SIZE: Place(LOWORD(lParam)); return 0;
-    case WM_ERASEBKGND:
-      FillColour(reinterpret_cast<HDC>(wParam), ClientRect(Handle()), kBarGrey);
-      return 1;
-    default: break;
+void CCopySBar::OnNext() {
+  const std::wstring page = m_context.router->CurrentPage();
+  if (page == L"CImagingWnd" || page == L"CCloningWnd") {
+    auto* copyPage = static_cast<CCopyPage*>(m_context.router->Page());
+    if (!copyPage->Loading()) copyPage->OnNext();
   }
-  return Window::OnMessage(message, wParam, lParam);
 }
 
 }  // namespace kavo::shell

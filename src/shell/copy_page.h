@@ -8,6 +8,7 @@
 #include <string>
 
 #include "disk/drive_records.h"
+#include "shell/back_next_bar.h"
 #include "shell/shell_context.h"
 
 namespace kavo::shell {
@@ -61,16 +62,16 @@ class CCopyPage : public Window {
 };
 
 // The button bar of both pages: "Back" and "Next".
-class CCopySBar : public Window {
+class CCopySBar : public CBackNextBar {
  public:
-  explicit CCopySBar(ShellContext& context) : m_context(context) {}
+  explicit CCopySBar(ShellContext& context)
+      : CBackNextBar(kCopyBackCommand, kCopyNextCommand, 120), m_context(context) {}
 
  protected:
-  void OnCreated() override;
-  LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  void OnBack() override;
+  void OnNext() override;
 
  private:
-  void Place(int width);
   ShellContext& m_context;
 };
 

@@ -887,52 +887,27 @@ LRESULT CTreeListCmdWnd::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 // ---- CTreeListSBar ----
 
-void CTreeListSBar::OnCreated() {
-  CreateNorvelButton(Handle(), L"Back", kResultsBack, 0, 4, 100, 27);
-  CreateNorvelButton(Handle(), L"Next", kResultsNext, 0, 4, 100, 27);
-  Place(ClientRect(Handle()).right);
-}
-
-void CTreeListSBar::Place(int width) {
-  SetWindowPos(GetDlgItem(Handle(), kResultsBack), nullptr, width - 220, 4, 0, 0,
-               SWP_NOSIZE | SWP_NOZORDER);
-  SetWindowPos(GetDlgItem(Handle(), kResultsNext), nullptr, width - 110, 4, 0, 0,
-               SWP_NOSIZE | SWP_NOZORDER);
-}
-
-LRESULT CTreeListSBar::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_COMMAND: {
-      const UINT id = LOWORD(wParam);
-      if (HIWORD(wParam) != BN_CLICKED || (id != kResultsNext && id != kResultsBack)) return 0;
-      if (Ask(m_context, kSaveScanQuestion, L"Information", PromptIcon::Information,
-              PromptButtons::YesNo) == PromptAnswer::Yes) {
-        SendMessageW(m_context.frame, UM_SAVE_SCAN, 0, 0);
-      }
-      if (id == kResultsNext) {
-        if (auto* page =
-                dynamic_cast<CTreeListWnd*>(Window::FromHandle(CurrentPageWindow(m_context)))) {
-          page->SaveMarkedFiles();
-        }
-        return 0;
-      }
-      // The page goes first: its panes point into the tree.
-      const HWND router = Router(m_context);
-      NodePtr tree = std::move(m_context.session.treeRoot);
-      if (router != nullptr) SendMessageW(router, UM_RESULTS_BACK, 0, 0);
-      if (tree) FreeChildren(tree.get());
-      return 0;
-    }
-    case WM_DRAWITEM:
-      if (DrawNorvelButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam))) return TRUE;
-      break;
-    case WM_SIZE: Place(LOWORD(lParam)); return 0;
-    case WM_ERASEBKGND:
-      FillColour(reinterpret_cast<HDC>(wParam), ClientRect(Handle()), kBarGrey);
-      return 1;
-    default: break;
+void CTreeListSBar::OnNext() {
+  AskToSaveScanInfo();
+  if (auto* page = dynamic_cast<CTreeListWnd*>(Window::FromHandle(CurrentPageWindow(m_context)))) {
+    page->SaveMarkedFiles();
   }
-  return Window::OnMessage(message, wParam, lParam);
+}
+
+void CTreeListSBar::OnBack() {
+  AskToSaveScanInfo();
+  // The page goes first: its panes point into the tree.
+  const HWND router = Router(m_context);
+  NodePtr tree = std::move(m_context.session.treeRoot);
+  if (router != nullptr) SendMessageW(router, UM_RESULTS_BACK, 0, 0);
+  if (tree) FreeChildren(tree.get());
+}
+
+void CTreeListSBar::AskToSaveScanInfo() {
+  if (Ask(m_context, kSaveScanQuestion, L"Information", PromptIcon::Information,
+          PromptButtons::YesNo) == PromptAnswer::Yes) {
+    SendMessageW(m_context.frame, UM_SAVE_SCAN, 0, 0);
+  }
 }
 
 }  // namespace kavo::shell

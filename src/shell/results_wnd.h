@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "recovery/tree.h"
+#include "shell/back_next_bar.h"
 #include "shell/shell_context.h"
 #include "shell/splitter.h"
 
@@ -148,16 +149,19 @@ class CTreeListCmdWnd final : public Window {
 };
 
 // "Next" (save the marked files) and "Back".
-class CTreeListSBar final : public Window {
+class CTreeListSBar final : public CBackNextBar {
  public:
-  explicit CTreeListSBar(ShellContext& context) : m_context(context) {}
+  explicit CTreeListSBar(ShellContext& context)
+      : CBackNextBar(kResultsBack, kResultsNext, 110), m_context(context) {}
 
  protected:
-  void OnCreated() override;
-  LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  // Both first offer to save the scan info; Next then saves the marked files, Back frees the
+  // tree and goes back to the drive list.
+  void OnBack() override;
+  void OnNext() override;
 
  private:
-  void Place(int width);
+  void AskToSaveScanInfo();
   ShellContext& m_context;
 };
 

@@ -373,45 +373,18 @@ LRESULT CTreeSelectionCmdWnd::OnMessage(UINT message, WPARAM wParam, LPARAM lPar
 
 // ---- CTreeSelectionSBar ----
 
-void CTreeSelectionSBar::OnCreated() {
-  CreateNorvelButton(Handle(), L"Back", kFormatsBackCommand, 0, 4, 100, 27);
-  CreateNorvelButton(Handle(), L"Next", kFormatsNextCommand, 0, 4, 100, 27);
-  Place(ClientRect(Handle()).right);
-}
-
-void CTreeSelectionSBar::Place(int width) {
-  SetWindowPos(GetDlgItem(Handle(), kFormatsBackCommand), nullptr, width - 220, 4, 0, 0,
-               SWP_NOSIZE | SWP_NOZORDER);
-  SetWindowPos(GetDlgItem(Handle(), kFormatsNextCommand), nullptr, width - 110, 4, 0, 0,
-               SWP_NOSIZE | SWP_NOZORDER);
-}
-
-LRESULT CTreeSelectionSBar::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_COMMAND:
-      if (HIWORD(wParam) != BN_CLICKED || m_context.router == nullptr) return 0;
-      if (LOWORD(wParam) == kFormatsNextCommand) {
-        const HWND page = CurrentPageWindow(m_context);
-        if (page == nullptr || SendMessageW(page, kCountSelectedFormats, 0, 0) == 0) {
-          Ask(m_context, kNoFormatSelected, L"Information", PromptIcon::Information,
-              PromptButtons::Ok);
-          return 0;
-        }
-        SendMessageW(m_context.router->Handle(), UM_SHOW_SCAN_PAGE, 0, 0);
-      } else if (LOWORD(wParam) == kFormatsBackCommand) {
-        SendMessageW(m_context.router->Handle(), UM_SHOW_DRIVES, 0, 0);
-      }
-      return 0;
-    case WM_DRAWITEM:
-      if (DrawNorvelButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam))) return TRUE;
-      break;
-    case WM_SIZE: Place(LOWORD(lParam)); return 0;
-    case WM_ERASEBKGND:
-      FillColour(reinterpret_cast<HDC>(wParam), ClientRect(Handle()), kBarGrey);
-      return 1;
-    default: break;
+void CTreeSelectionSBar::OnNext() {
+  if (m_context.router == nullptr) return;
+  const HWND page = CurrentPageWindow(m_context);
+  if (page == nullptr || SendMessageW(page, kCountSelectedFormats, 0, 0) == 0) {
+    Ask(m_context, kNoFormatSelected, L"Information", PromptIcon::Information, PromptButtons::Ok);
+    return;
   }
-  return Window::OnMessage(message, wParam, lParam);
+  SendMessageW(m_context.router->Handle(), UM_SHOW_SCAN_PAGE, 0, 0);
+}
+
+void CTreeSelectionSBar::OnBack() {
+  if (m_context.router != nullptr) SendMessageW(m_context.router->Handle(), UM_SHOW_DRIVES, 0, 0);
 }
 
 }  // namespace kavo::shell

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "scanners/catalogue.h"
+#include "shell/back_next_bar.h"
 #include "shell/shell_context.h"
 
 namespace kavo::shell {
@@ -106,17 +107,16 @@ class CTreeSelectionCmdWnd final : public Window {
 };
 
 // "Next" and "Back".
-class CTreeSelectionSBar final : public Window {
+class CTreeSelectionSBar final : public CBackNextBar {
  public:
-  explicit CTreeSelectionSBar(ShellContext& context) : m_context(context) {}
+  explicit CTreeSelectionSBar(ShellContext& context)
+      : CBackNextBar(kFormatsBackCommand, kFormatsNextCommand, 110), m_context(context) {}
 
  protected:
-  void OnCreated() override;
-  LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  void OnBack() override;
+  void OnNext() override;
 
  private:
-  void Place(int width);
-
   ShellContext& m_context;
 };
 

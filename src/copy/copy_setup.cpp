@@ -71,6 +71,10 @@ CloneRange CheckCloneRange(const std::u16string& sourceStart,
   return range;
 }
 
+std::u16string CheckCloneSectorSizes(uint32_t source, uint32_t destination) {
+  return source != destination ? kDifferentSectorSizes : std::u16string();
+}
+
 std::u16string CheckCloneSpace(uint64_t sourceBytes, uint64_t destinationBytes) {
   return sourceBytes > destinationBytes ? kInsufficientSpace : std::u16string();
 }

@@ -22,6 +22,8 @@ inline constexpr char16_t kInsufficientSpace[] =
     u"Insufficient space. Please choose other destination.";
 inline constexpr char16_t kSameSourceAndDestination[] =
     u"Source and destination drive can not be same.";
+inline constexpr char16_t kDifferentSectorSizes[] =
+    u"Source and destination drive have different sector sizes. Please choose other destination.";
 inline constexpr char16_t kRetryNote[] =
     u"Note: Too many attempts for bad sectors may damage the disk.";
 
@@ -45,6 +47,10 @@ struct CloneRange {
 CloneRange CheckCloneRange(const std::u16string& sourceStart,
                            const std::u16string& destinationStart, const std::u16string& count,
                            uint64_t sourceSectors, uint64_t destinationSectors);
+
+// A clone writes each source sector to the destination sector of the same number: both drives
+// must have sectors of one size (bytes; 0 when a drive could not tell).
+std::u16string CheckCloneSectorSizes(uint32_t source, uint32_t destination);
 
 // A destination drive smaller than the source drive is refused, whatever the range.
 std::u16string CheckCloneSpace(uint64_t sourceBytes, uint64_t destinationBytes);

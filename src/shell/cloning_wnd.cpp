@@ -144,6 +144,12 @@ void CCloningWnd::OnNext() {
     tell(kSameSourceAndDestination, kInformation, PromptIcon::Information);
     return;
   }
+  if (const std::u16string message =
+          CheckCloneSectorSizes(source->m_nSectorSize, destination->m_nSectorSize);
+      !message.empty()) {
+    tell(message, kInformation, PromptIcon::Information);
+    return;
+  }
   if (m_cloneEntire == 0) {
     const CloneRange range =
         CheckCloneRange(EditText(kSourceStartId), EditText(kDestinationStartId), EditText(kCountId),

@@ -191,7 +191,8 @@ RecoveredNode* TAVR_CNorvelTree::NodeOf(HTREEITEM item) const {
   return reinterpret_cast<RecoveredNode*>(tv.lParam);
 }
 
-HTREEITEM TAVR_CNorvelTree::ChildItem(HTREEITEM parent, const RecoveredNode* node) const {
+HTREEITEM TAVR_CNorvelTree::ChildItem(HTREEITEM parent, const RecoveredNode* node) {
+  InsertChildren(parent);
   for (HTREEITEM i = TreeView_GetChild(m_tree, parent); i != nullptr;
        i = TreeView_GetNextSibling(m_tree, i)) {
     if (NodeOf(i) == node) return i;
@@ -206,10 +207,45 @@ HTREEITEM TAVR_CNorvelTree::ItemOf(const RecoveredNode* folder) {
   }
   HTREEITEM item = TreeView_GetRoot(m_tree);
   for (auto it = way.rbegin(); it != way.rend() && item != nullptr; ++it) {
-    TreeView_Expand(m_tree, item, TVE_EXPAND);
+    Expand(item);
     item = ChildItem(item, *it);
   }
   return item;
+}
+
+HTREEITEM TAVR_CNorvelTree::InsertFolder(RecoveredNode* node, HTREEITEM parent) {
+  const std::wstring name = node->parent == nullptr ? L"Root" : Wide(NodeName(*node));
+  TVINSERTSTRUCTW in{};
+  in.hParent = parent;
+  in.hInsertAfter = TVI_LAST;
+  in.item.mask =
+      TVIF_TEXT | TVIF_PARAM | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_STATE | TVIF_CHILDREN;
+  in.item.pszText = const_cast<wchar_t*>(name.c_str());
+  in.item.iImage = in.item.iSelectedImage = m_folderIcon;
+  // The expand button stands for folders not yet inserted.
+  in.item.cChildren = 0;
+  for (const RecoveredNode* c = node->firstChild; c != nullptr && in.item.cChildren == 0;
+       c = c->nextSibling) {
+    in.item.cChildren = IsFolder(*c) ? 1 : 0;
+  }
+  in.item.lParam = reinterpret_cast<LPARAM>(node);
+  in.item.state = INDEXTOSTATEIMAGEMASK(node->mark + 1) | Overlay(*node);
+  in.item.stateMask = TVIS_STATEIMAGEMASK | TVIS_OVERLAYMASK;
+  return reinterpret_cast<HTREEITEM>(
+      SendMessageW(m_tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&in)));
+}
+
+void TAVR_CNorvelTree::InsertChildren(HTREEITEM item) {
+  RecoveredNode* folder = NodeOf(item);
+  if (folder == nullptr || !m_filled.insert(folder).second) return;
+  for (RecoveredNode* c = folder->firstChild; c != nullptr; c = c->nextSibling) {
+    if (IsFolder(*c)) InsertFolder(c, item);
+  }
+}
+
+void TAVR_CNorvelTree::Expand(HTREEITEM item) {
+  InsertChildren(item);
+  TreeView_Expand(m_tree, item, TVE_EXPAND);
 }
 
 void TAVR_CNorvelTree::ShowState(HTREEITEM item) {
@@ -221,42 +257,16 @@ void TAVR_CNorvelTree::ShowState(HTREEITEM item) {
 bool TAVR_CNorvelTree::Fill() {
   RecoveredNode* root = m_context.session.treeRoot.get();
   m_totals = {};
+  m_filled.clear();
   if (root == nullptr) return true;
   CountMarked(root, m_totals);
-  int folderIcon = 0;
-  SystemIcons(folderIcon);
+  CountAll(root, m_totals);
+  SystemIcons(m_folderIcon);
+  // The folders of a folder are inserted when it is first opened. Some tree controls validate
+  // each item handle by a search of all their items: a million folders inserted at once would
+  // take hours there, while the folders a user opens take no time.
   SendMessageW(m_tree, WM_SETREDRAW, FALSE, 0);
-  const auto insert = [&](RecoveredNode* node, HTREEITEM parent) {
-    const std::wstring name = node->parent == nullptr ? L"Root" : Wide(NodeName(*node));
-    TVINSERTSTRUCTW in{};
-    in.hParent = parent;
-    in.hInsertAfter = TVI_LAST;
-    in.item.mask = TVIF_TEXT | TVIF_PARAM | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_STATE;
-    in.item.pszText = const_cast<wchar_t*>(name.c_str());
-    in.item.iImage = in.item.iSelectedImage = folderIcon;
-    in.item.lParam = reinterpret_cast<LPARAM>(node);
-    in.item.state = INDEXTOSTATEIMAGEMASK(node->mark + 1) | Overlay(*node);
-    in.item.stateMask = TVIS_STATEIMAGEMASK | TVIS_OVERLAYMASK;
-    return reinterpret_cast<HTREEITEM>(
-        SendMessageW(m_tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&in)));
-  };
-  // Depth first without recursion: a damaged disk may nest folders very deep.
-  std::vector<std::pair<RecoveredNode*, HTREEITEM>> stack{{root, insert(root, TVI_ROOT)}};
-  while (!stack.empty()) {
-    auto [folder, item] = stack.back();
-    stack.pop_back();
-    std::vector<std::pair<RecoveredNode*, HTREEITEM>> inserted;
-    for (RecoveredNode* c = folder->firstChild; c != nullptr; c = c->nextSibling) {
-      if (IsFolder(*c)) {
-        ++m_totals.folders;
-        inserted.emplace_back(c, insert(c, item));
-      } else {
-        ++m_totals.files;
-        m_totals.bytes += c->size;
-      }
-    }
-    stack.insert(stack.end(), inserted.rbegin(), inserted.rend());
-  }
+  InsertChildren(InsertFolder(root, TVI_ROOT));
   SendMessageW(m_tree, WM_SETREDRAW, TRUE, 0);
   InvalidateRect(m_tree, nullptr, TRUE);
   SendMessageW(Handle(), kShowRoot, 0, 0);
@@ -269,15 +279,22 @@ void TAVR_CNorvelTree::Toggle(HTREEITEM item) {
   MarkSubtree(node, node->mark == 1 ? 0 : 1);
   ShowState(item);
   // The folder items below follow their nodes.
+  std::vector<HTREEITEM> items;
   std::vector<HTREEITEM> stack{TreeView_GetChild(m_tree, item)};
   while (!stack.empty()) {
     HTREEITEM i = stack.back();
     stack.pop_back();
     for (; i != nullptr; i = TreeView_GetNextSibling(m_tree, i)) {
-      ShowState(i);
+      items.push_back(i);
       if (HTREEITEM child = TreeView_GetChild(m_tree, i)) stack.push_back(child);
     }
   }
+  // Some tree controls lay out every shown item again on each change of a check box, even with
+  // redrawing off: thousands of open folders then took seconds. Hidden, the control does not.
+  const bool hide = items.size() > 32 && IsWindowVisible(m_tree);
+  if (hide) ShowWindow(m_tree, SW_HIDE);
+  for (HTREEITEM i : items) ShowState(i);
+  if (hide) ShowWindow(m_tree, SW_SHOW);
   RecomputeAncestors(item);
 }
 
@@ -362,7 +379,7 @@ void TAVR_CNorvelTree::Search() {
   }
   m_found.insert(hit);
   if (HTREEITEM item = ItemOf(hit->parent)) {
-    TreeView_Expand(m_tree, item, TVE_EXPAND);
+    Expand(item);
     TreeView_SelectItem(m_tree, item);
     if (m_list != nullptr) m_list->SelectRow(hit);
   }
@@ -385,6 +402,9 @@ LRESULT TAVR_CNorvelTree::OnNotify(const NMHDR& header) {
       AfterChange();
       return 1;
     }
+  } else if (header.code == TVN_ITEMEXPANDINGW) {
+    const auto& change = reinterpret_cast<const NMTREEVIEWW&>(header);
+    if ((change.action & TVE_EXPAND) != 0) InsertChildren(change.itemNew.hItem);
   } else if (header.code == TVN_KEYDOWN &&
              reinterpret_cast<const NMTVKEYDOWN&>(header).wVKey == VK_SPACE) {
     if (HTREEITEM item = TreeView_GetSelection(m_tree)) {
@@ -400,7 +420,7 @@ LRESULT TAVR_CNorvelTree::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) 
   switch (message) {
     case kShowRoot: {
       const HTREEITEM root = TreeView_GetRoot(m_tree);
-      TreeView_Expand(m_tree, root, TVE_EXPAND);
+      Expand(root);
       TreeView_SelectItem(m_tree, root);
       return 0;
     }
@@ -419,7 +439,7 @@ LRESULT TAVR_CNorvelTree::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) 
       auto* node = reinterpret_cast<RecoveredNode*>(lParam);
       if (wParam == kShowNode) {
         if (HTREEITEM item = ChildItem(TreeView_GetSelection(m_tree), node)) {
-          TreeView_Expand(m_tree, item, TVE_EXPAND);
+          Expand(item);
           TreeView_SelectItem(m_tree, item);
         }
       } else if (wParam == kMarksOfNode) {

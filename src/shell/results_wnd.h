@@ -62,8 +62,12 @@ class TAVR_CNorvelTree final : public Window {
  private:
   bool Fill();  // on the wait dialog's thread
   RecoveredNode* NodeOf(HTREEITEM item) const;
-  HTREEITEM ChildItem(HTREEITEM parent, const RecoveredNode* node) const;
+  HTREEITEM ChildItem(HTREEITEM parent, const RecoveredNode* node);  // inserts the children
   HTREEITEM ItemOf(const RecoveredNode* folder);  // expands the way down
+  HTREEITEM InsertFolder(RecoveredNode* node, HTREEITEM parent);
+  // The folder items below `item`, once: when it first opens.
+  void InsertChildren(HTREEITEM item);
+  void Expand(HTREEITEM item);
   void ShowState(HTREEITEM item);
   void Toggle(HTREEITEM item);
   void RecomputeAncestors(HTREEITEM item);
@@ -76,6 +80,9 @@ class TAVR_CNorvelTree final : public Window {
   HWND m_tree = nullptr;
   TAVR_CNorvelList* m_list = nullptr;
   TreeTotals m_totals;
+  int m_folderIcon = 0;
+  // The folders whose folder items are inserted.
+  std::unordered_set<const RecoveredNode*> m_filled;
   // Find state: the text (upper case, from its first "*" on) and the files already shown.
   std::wstring m_search;
   std::unordered_set<const RecoveredNode*> m_found;

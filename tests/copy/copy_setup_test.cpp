@@ -51,6 +51,9 @@ TEST(CloneSetup, RangeFieldsAndBounds) {
 TEST(CloneSetup, SpaceAndRetries) {
   EXPECT_EQ(CheckCloneSpace(1001, 1000), u"Insufficient space. Please choose other destination.");
   EXPECT_EQ(CheckCloneSpace(1000, 1000), u"");
+  EXPECT_EQ(CheckCloneSectorSizes(512, 4096), kDifferentSectorSizes);
+  EXPECT_EQ(CheckCloneSectorSizes(4096, 512), kDifferentSectorSizes);
+  EXPECT_EQ(CheckCloneSectorSizes(4096, 4096), u"");
   for (int n : {2, 3, 5}) EXPECT_TRUE(IsCloneRetryChoice(n));
   for (int n : {0, 1, 4, 6}) EXPECT_FALSE(IsCloneRetryChoice(n));
 }

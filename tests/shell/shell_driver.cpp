@@ -386,6 +386,42 @@ bool ShellDriver::ClickListRow(HWND list, int row) {
   return true;
 }
 
+std::vector<std::wstring> ShellDriver::TabTitles(HWND tabs) const {
+  std::vector<std::wstring> titles;
+  const auto count = static_cast<int>(SendMessageW(tabs, TCM_GETITEMCOUNT, 0, 0));
+  constexpr size_t kUnits = 256;
+  RemoteBlock block(tabs, sizeof(TCITEMW) + kUnits * sizeof(wchar_t));
+  if (!block.Usable()) return titles;
+  for (int i = 0; i < count; ++i) {
+    TCITEMW item{};
+    item.mask = TCIF_TEXT;
+    item.pszText = reinterpret_cast<wchar_t*>(block.At(sizeof item));
+    item.cchTextMax = kUnits;
+    wchar_t text[kUnits] = {};
+    block.Write(0, &item, sizeof item);
+    block.Write(sizeof item, text, sizeof text);
+    SendMessageW(tabs, TCM_GETITEMW, i, reinterpret_cast<LPARAM>(block.At(0)));
+    block.Read(sizeof item, text, sizeof text);
+    text[kUnits - 1] = L'\0';
+    titles.emplace_back(text);
+  }
+  return titles;
+}
+
+bool ShellDriver::ClickTab(HWND tabs, int tab) {
+  RemoteBlock block(tabs, sizeof(RECT));
+  RECT rect{};
+  if (SendMessageW(tabs, TCM_GETITEMRECT, tab, reinterpret_cast<LPARAM>(block.At(0))) == 0 ||
+      !block.Read(0, &rect, sizeof rect)) {
+    return false;
+  }
+  const LPARAM at = MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+  PostMessageW(tabs, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  PostMessageW(tabs, WM_LBUTTONUP, 0, at);
+  Settle();
+  return true;
+}
+
 FileDialogSeen WaitForFileDialog(ShellDriver& kavo, DWORD ms) {
   constexpr int kFileTypeCombo = 0x470;  // cmb1
   FileDialogSeen seen;

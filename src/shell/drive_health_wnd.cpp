@@ -188,6 +188,22 @@ LRESULT CLeftListView::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 // ---- the attribute table ----
 
+// ---- the panes that show a drive record ----
+
+LRESULT CDriveRecordView::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_SIZE: Layout(); return 0;
+    case UM_SHOW_DRIVE_ATTRIBUTES: Show(reinterpret_cast<const DriveRecord*>(lParam)); return 0;
+    default: break;
+  }
+  return Window::OnMessage(message, wParam, lParam);
+}
+
+void CDriveRecordView::Layout() {
+  const RECT rect = ClientRect(Handle());
+  MoveWindow(m_list, 0, 0, rect.right, rect.bottom, TRUE);
+}
+
 void CRightListView::OnCreated() {
   m_list = CreateTable(Handle(), kAttributeTableColumns);
   const std::wstring unread = L"SMART: " + Wide(VerdictText(HealthVerdict::Unknown));
@@ -202,8 +218,7 @@ void CRightListView::OnCreated() {
 }
 
 void CRightListView::Layout() {
-  const RECT rect = ClientRect(Handle());
-  MoveWindow(m_list, 0, 0, rect.right, rect.bottom, TRUE);
+  CDriveRecordView::Layout();
   RECT header{};
   GetWindowRect(ListView_GetHeader(m_list), &header);
   MoveWindow(m_unread, 10, header.bottom - header.top + 8, 300, 20, TRUE);
@@ -230,16 +245,12 @@ void CRightListView::Show(const DriveRecord* record) {
 }
 
 LRESULT CRightListView::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_SIZE: Layout(); return 0;
-    case WM_CTLCOLORSTATIC:
-      // The line stands on the table's own background.
-      SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOW));
-      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
-    case UM_SHOW_DRIVE_ATTRIBUTES: Show(reinterpret_cast<const DriveRecord*>(lParam)); return 0;
-    default: break;
+  if (message == WM_CTLCOLORSTATIC) {
+    // The line stands on the table's own background.
+    SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOW));
+    return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
   }
-  return Window::OnMessage(message, wParam, lParam);
+  return CDriveRecordView::OnMessage(message, wParam, lParam);
 }
 
 // ---- the other properties ----
@@ -252,15 +263,6 @@ void CExtraPoprtiesWnd::Show(const DriveRecord* record) {
   ListView_DeleteAllItems(m_list);
   if (record == nullptr) return;
   for (const PropertyRow& row : PropertyRows(*record)) AddRow(m_list, {&row.name, &row.value}, 0);
-}
-
-LRESULT CExtraPoprtiesWnd::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_SIZE: MoveWindow(m_list, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE); return 0;
-    case UM_SHOW_DRIVE_ATTRIBUTES: Show(reinterpret_cast<const DriveRecord*>(lParam)); return 0;
-    default: break;
-  }
-  return Window::OnMessage(message, wParam, lParam);
 }
 
 // ---- the page ----

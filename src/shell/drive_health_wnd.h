@@ -39,32 +39,37 @@ class CLeftListView final : public Window {
   HWND m_alsoTell = nullptr;
 };
 
+// A pane whose table shows the drive record sent to it with UM_SHOW_DRIVE_ATTRIBUTES.
+class CDriveRecordView : public Window {
+ protected:
+  LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  // Empties the table and shows `record` in it (null: none).
+  virtual void Show(const DriveRecord* record) = 0;
+  // The table fills the pane.
+  virtual void Layout();
+
+  HWND m_list = nullptr;
+};
+
 // The attribute table of one drive, the splitter's bottom pane. A drive whose SMART data could
 // not be read shows the empty table with a line that says so.
-class CRightListView final : public Window {
+class CRightListView final : public CDriveRecordView {
  protected:
   void OnCreated() override;
   LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  void Show(const DriveRecord* record) override;
+  void Layout() override;
 
  private:
-  void Show(const DriveRecord* record);
-  void Layout();
-
-  HWND m_list = nullptr;
   HWND m_unread = nullptr;  // "SMART: N/A" over the empty table
 };
 
 // What the selected drive's record holds besides its SMART attributes, as a table of names and
 // values; empty until a drive is selected.
-class CExtraPoprtiesWnd final : public Window {
+class CExtraPoprtiesWnd final : public CDriveRecordView {
  protected:
   void OnCreated() override;
-  LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
-
- private:
-  void Show(const DriveRecord* record);
-
-  HWND m_list = nullptr;
+  void Show(const DriveRecord* record) override;
 };
 
 inline constexpr wchar_t kSmartTabTitle[] = L"SMART Attributes";

@@ -113,7 +113,8 @@ std::u16string HealthText(const DriveRecord& record) {
   return text;
 }
 
-// The fields of a physical drive's record the two tables leave out or shorten.
+// What a physical drive's record holds, in full (the drive table shortens the model and the size
+// and shows only part of the rest).
 std::vector<PropertyRow> PropertyRows(const DriveRecord& record) {
   const std::string index = std::to_string(record.driveIndex);
   const std::string bytes = std::to_string(record.size);

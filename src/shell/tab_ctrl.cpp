@@ -20,7 +20,9 @@ void CXTabCtrl::AddTab(const wchar_t* title, HWND page) {
   TCITEMW item{};
   item.mask = TCIF_TEXT;
   item.pszText = m_titles.back().data();
-  TabCtrl_InsertItem(m_tabs, static_cast<int>(m_titles.size()) - 1, &item);
+  const int index = static_cast<int>(m_titles.size()) - 1;
+  TabCtrl_InsertItem(m_tabs, index, &item);
+  if (index == 0) TabCtrl_SetCurSel(m_tabs, 0);
   SetWindowPos(page, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
   Layout();
   ShowSelected();

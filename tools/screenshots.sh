@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Screenshots of the pages of Kavo.exe under Xvfb, in a wine virtual desktop, into
 # docs/screenshots/: the home page, the drive list, the advanced-options page, the drive-health
-# page, the imaging and cloning pages and the format-selection page; and the picture viewer
-# beside Kavo.exe showing a picture made by ImageMagick.
+# page's two tabs, the imaging and cloning pages and the format-selection page; and the picture
+# viewer beside Kavo.exe showing a picture made by ImageMagick.
 #
 #   tools/screenshots.sh [KAVO_EXE]   (default build/win64/src/shell/Kavo.exe)
 #
@@ -65,14 +65,20 @@ xdotool mousemove 5 700
 sleep 1
 shot advanced-options
 # "Drive Health" (centre + 150 .. + 350), once its loader is done, with the first drive clicked
-# (its row just under the drive table's header, 110 pixels down the screen).
+# (its row just under the drive table's header, below the tabs, 140 pixels down the screen);
+# then its "Drive Properties" tab (the second tab, 150 pixels from the left).
 xdotool mousemove $((X + 500 + 250)) $((Y + 30 + 30 + 40 + 160)) click 1
 sleep 3
-xdotool mousemove 100 110 click 1
+xdotool mousemove 100 140 click 1
 sleep 1
 xdotool mousemove 5 700
 sleep 1
 shot health
+xdotool mousemove 150 92 click 1
+sleep 1
+xdotool mousemove 5 700
+sleep 1
+shot health-properties
 # Home, then "Advance Option" again.
 xdotool mousemove $((X + 1000 - 152 + 35)) $((Y + 38)) click 1
 sleep 2

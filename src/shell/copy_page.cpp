@@ -1,8 +1,5 @@
 #include "shell/copy_page.h"
 
-#include <system_error>
-#include <thread>
-
 #include "base/messages.h"
 #include "copy/copy_setup.h"
 #include "shell/base_wnd.h"
@@ -12,24 +9,8 @@ namespace kavo::shell {
 
 namespace {
 
-constexpr UINT kRecordsLoaded = WM_APP + 0x320;
-
 std::wstring Wide(const std::u16string& text) {
   return {text.begin(), text.end()};
-}
-
-struct LoadResult {
-  DriveRecords records;
-  platform::SystemNotices notices;
-};
-
-// The loader thread: the drive records, handed to the page with a synchronous message. A page
-// that is gone by then does not receive them and they go with the thread.
-void LoadRecords(HWND page, uintptr_t loadId) {
-  LoadResult result;
-  EnumerateDriveRecords(result.records, true, result.notices);
-  EnumerateVolumeRecords(result.records, result.notices);
-  SendMessageW(page, kRecordsLoaded, loadId, reinterpret_cast<LPARAM>(&result));
 }
 
 // Lets the threads of earlier jobs end (they are past their last message to the pages once a
@@ -54,22 +35,17 @@ void CCopyPage::OnCreated() {
   m_white = CreateSolidBrush(kWhite);
   CreateControls();
   for (const HWND list : Lists()) EnableWindow(list, FALSE);
-  m_loading = true;
-  static uintptr_t loads = 0;
-  m_loadId = ++loads;
-  try {
-    std::thread(&LoadRecords, Handle(), m_loadId).detach();
-  } catch (const std::system_error&) {
-    LoadResult nothing;
-    OnLoaded(m_loadId, reinterpret_cast<LPARAM>(&nothing));
-  }
+  m_loader.Start(
+      Handle(),
+      [](DriveLoad& load) {
+        EnumerateDriveRecords(load.records, true, load.notices);
+        EnumerateVolumeRecords(load.records, load.notices);
+      },
+      [this](DriveLoad& load) { OnLoaded(load); });
 }
 
-void CCopyPage::OnLoaded(WPARAM loadId, LPARAM result) {
-  if (loadId != m_loadId || !m_loading) return;
-  auto& loaded = *reinterpret_cast<LoadResult*>(result);
-  m_records = std::move(loaded.records);
-  m_loading = false;
+void CCopyPage::OnLoaded(DriveLoad& load) {
+  m_records = std::move(load.records);
   for (const HWND list : Lists()) {
     SendMessageW(list, CB_RESETCONTENT, 0, 0);
     for (const DriveRecordPtr& r : m_records.physical) {
@@ -85,11 +61,6 @@ void CCopyPage::OnLoaded(WPARAM loadId, LPARAM result) {
     EnableWindow(list, TRUE);
   }
   InvalidateRect(Handle(), nullptr, TRUE);
-  for (const platform::SystemNotice& notice : loaded.notices) {
-    m_context.prompter.Ask(notice.text, notice.caption,
-                           notice.error ? PromptIcon::Error : PromptIcon::Information,
-                           PromptButtons::Ok);
-  }
 }
 
 const DriveRecord* CCopyPage::Selected(HWND list, int* index) const {
@@ -143,8 +114,8 @@ void CCopyPage::StartCopy(std::unique_ptr<CDiskCopy> source, std::unique_ptr<CDi
 }
 
 LRESULT CCopyPage::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (m_loader.Receive(message, wParam, lParam)) return 0;
   switch (message) {
-    case kRecordsLoaded: OnLoaded(wParam, lParam); return 0;
     case WM_PAINT: {
       PAINTSTRUCT paint;
       const HDC dc = BeginPaint(Handle(), &paint);
@@ -153,7 +124,7 @@ LRESULT CCopyPage::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       const HGDIOBJ old = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
       SetBkMode(dc, TRANSPARENT);
       SetTextColor(dc, RGB(0, 0, 0));
-      if (m_loading) TextOutW(dc, 50, 40, kCopyWaitText, static_cast<int>(wcslen(kCopyWaitText)));
+      m_loader.PaintAt(dc, 50, 40);
       PaintTexts(dc);
       SelectObject(dc, old);
       EndPaint(Handle(), &paint);
@@ -170,7 +141,6 @@ LRESULT CCopyPage::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       break;
     case WM_DESTROY:
-      m_loading = false;
       if (m_white != nullptr) DeleteObject(m_white);
       m_white = nullptr;
       return 0;
@@ -179,7 +149,9 @@ LRESULT CCopyPage::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   return Window::OnMessage(message, wParam, lParam);
 }
 
-void CCopySBar::OnBack() { SendMessageW(m_context.router->Handle(), UM_COPY_BACK, 0, 0); }
+void CCopySBar::OnBack() {
+  SendMessageW(m_context.router->Handle(), UM_COPY_BACK, 0, 0);
+}
 
 void CCopySBar::OnNext() {
   const std::wstring page = m_context.router->CurrentPage();

@@ -1,5 +1,5 @@
-// What the imaging and cloning pages share: the drive records their lists show, loaded on a
-// thread of the page's own; the lists' items; the hand-over of a set-up copy to the scan page; and
+// What the imaging and cloning pages share: the drive records their lists show, read by the
+// page's drive loader; the lists' items; the hand-over of a set-up copy to the scan page; and
 // the button bar with Back and Next.
 #pragma once
 
@@ -9,23 +9,24 @@
 
 #include "disk/drive_records.h"
 #include "shell/back_next_bar.h"
+#include "shell/drive_loader.h"
 #include "shell/shell_context.h"
 
 namespace kavo::shell {
 
 inline constexpr UINT kCopyNextCommand = 806;
 inline constexpr UINT kCopyBackCommand = 807;
-inline constexpr wchar_t kCopyWaitText[] = L"Please wait while loading drives...";
 
 // The base of the two pages: loads the drive records when created and fills the drop-down lists
 // the page names with them, first every physical drive, then every volume.
 class CCopyPage : public Window {
  public:
-  explicit CCopyPage(ShellContext& context) : m_context(context) {}
+  explicit CCopyPage(ShellContext& context)
+      : m_context(context), m_loader(context, kRecordsLoaded, false) {}
 
   // Next of the page's button bar.
   virtual void OnNext() = 0;
-  bool Loading() const { return m_loading; }
+  bool Loading() const { return m_loader.Loading(); }
 
  protected:
   void OnCreated() override;
@@ -54,11 +55,12 @@ class CCopyPage : public Window {
   HBRUSH m_white = nullptr;
 
  private:
-  void OnLoaded(WPARAM loadId, LPARAM records);
+  // The drive records are read with the lists disabled (the main window stays usable).
+  static constexpr UINT kRecordsLoaded = WM_APP + 0x320;
+  void OnLoaded(DriveLoad& load);
 
   DriveRecords m_records;
-  bool m_loading = false;
-  uintptr_t m_loadId = 0;
+  CDriveLoader m_loader;
 };
 
 // The button bar of both pages: "Back" and "Next".

@@ -4,8 +4,7 @@
 
 #include <algorithm>
 #include <string>
-#include <system_error>
-#include <thread>
+#include <vector>
 
 #include "base/messages.h"
 #include "health/health_tables.h"
@@ -16,9 +15,7 @@ namespace kavo::shell {
 
 namespace {
 
-constexpr wchar_t kWaitText[] = L"Please wait while loading drives...";
 constexpr int kDriveTableHeight = 250;
-constexpr int kWaitMargin = 140;  // the wait text stays clear of the bottom of the page
 constexpr UINT kListId = 1;
 
 std::wstring Wide(std::u16string_view text) {
@@ -35,16 +32,17 @@ int FormatOf(ColumnAlign align) {
 }
 
 // A report list view filling `parent`, with the table's columns, drawn in the Explorer look
-// where the system has it.
+// where the system has it; `order` LVS_SORTASCENDING sorts the rows, 0 keeps them as added.
 template <size_t N>
-HWND CreateTable(HWND parent, const std::array<TableColumn, N>& columns) {
+HWND CreateTable(HWND parent, const std::array<TableColumn, N>& columns,
+                 DWORD order = LVS_SORTASCENDING) {
   const RECT rect = ClientRect(parent);
-  const HWND list = CreateWindowExW(
-      WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
-      WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | LVS_REPORT | LVS_SINGLESEL | LVS_SORTASCENDING |
-          LVS_ALIGNLEFT | LVS_SHOWSELALWAYS,
-      0, 0, rect.right, rect.bottom, parent,
-      reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kListId)), GetModuleHandleW(nullptr), nullptr);
+  const HWND list = CreateWindowExW(WS_EX_CLIENTEDGE, WC_LISTVIEWW, L"",
+                                    WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | LVS_REPORT |
+                                        LVS_SINGLESEL | order | LVS_ALIGNLEFT | LVS_SHOWSELALWAYS,
+                                    0, 0, rect.right, rect.bottom, parent,
+                                    reinterpret_cast<HMENU>(static_cast<UINT_PTR>(kListId)),
+                                    GetModuleHandleW(nullptr), nullptr);
   if (list == nullptr) return nullptr;
   ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
   for (size_t i = 0; i < N; ++i) {
@@ -88,19 +86,50 @@ void AddRow(HWND list, std::initializer_list<const std::u16string*> cells, LPARA
   }
 }
 
-// What the loader hands to the page: the records and what the system said on the way.
-struct LoadResult {
-  DriveRecords records;
-  platform::SystemNotices notices;
+constexpr std::array<TableColumn, 2> kPropertyColumns = {
+    {{u"Property", 150, ColumnAlign::Left}, {u"Value", 400, ColumnAlign::Left}}};
+
+struct PropertyRow {
+  std::u16string name, value;
 };
 
-// The loader thread: enumerates the physical drives with their serial numbers and SMART data and
-// gives them to the page with a synchronous message. A page that is gone by then does not
-// receive them, and they go with the thread.
-void LoadRecords(HWND page, uintptr_t loadId) {
-  LoadResult result;
-  EnumerateDriveRecords(result.records, true, result.notices);
-  SendMessageW(page, UM_FILL_LIST, loadId, reinterpret_cast<LPARAM>(&result));
+// What became of the drive's SMART data.
+std::u16string SmartState(const DriveRecord& record) {
+  if (record.hasNvmeLog) return u"NVMe health log";
+  const size_t attributes = SmartAttributes(record.smartArea).size();
+  if (attributes > 0) {
+    const std::string count = std::to_string(attributes);
+    return std::u16string(count.begin(), count.end()) + u" attributes";
+  }
+  if (record.interfaceType == u"USB") return u"Not asked (USB drive)";
+  return VerdictText(HealthVerdict::Unknown);
+}
+
+// The verdict with its findings, one after the other.
+std::u16string HealthText(const DriveRecord& record) {
+  const HealthAssessment assessment = AssessDrive(record);
+  std::u16string text = VerdictText(assessment.verdict);
+  for (const std::u16string& reason : assessment.reasons) text += u"; " + reason;
+  return text;
+}
+
+// What a physical drive's record holds, in full (the drive table shortens the model and the size
+// and shows only part of the rest).
+std::vector<PropertyRow> PropertyRows(const DriveRecord& record) {
+  const std::string index = std::to_string(record.driveIndex);
+  const std::string bytes = std::to_string(record.size);
+  return {{u"Model", record.model},
+          {u"Serial Number", record.serialNumber},
+          {u"Caption", record.caption},
+          {u"Device", record.name},
+          {u"Drive Index", std::u16string(index.begin(), index.end())},
+          {u"Media Type", record.mediaType},
+          {u"Interface", record.nvme ? record.interfaceType + u" (NVMe)" : record.interfaceType},
+          {u"Size", std::u16string(bytes.begin(), bytes.end()) + u" bytes"},
+          {u"Status", record.status},
+          {u"Temperature", TemperatureText(record.temperature)},
+          {u"SMART Data", SmartState(record)},
+          {u"Health", HealthText(record)}};
 }
 
 }  // namespace
@@ -130,6 +159,7 @@ void CLeftListView::SendSelected() {
   item.mask = LVIF_PARAM;
   item.iItem = mark;
   if (!ListView_GetItem(m_list, &item)) return;
+  if (m_alsoTell != nullptr) SendMessageW(m_alsoTell, UM_SHOW_DRIVE_ATTRIBUTES, 0, item.lParam);
   const auto* splitter = dynamic_cast<CExtndSplitterWnd*>(FromHandle(GetParent(Handle())));
   if (splitter == nullptr || splitter->Pane(1) == nullptr) return;
   SendMessageW(splitter->Pane(1)->Handle(), UM_SHOW_DRIVE_ATTRIBUTES, 0, item.lParam);
@@ -159,6 +189,22 @@ LRESULT CLeftListView::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 // ---- the attribute table ----
 
+// ---- the panes that show a drive record ----
+
+LRESULT CDriveRecordView::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_SIZE: Layout(); return 0;
+    case UM_SHOW_DRIVE_ATTRIBUTES: Show(reinterpret_cast<const DriveRecord*>(lParam)); return 0;
+    default: break;
+  }
+  return Window::OnMessage(message, wParam, lParam);
+}
+
+void CDriveRecordView::Layout() {
+  const RECT rect = ClientRect(Handle());
+  MoveWindow(m_list, 0, 0, rect.right, rect.bottom, TRUE);
+}
+
 void CRightListView::OnCreated() {
   m_list = CreateTable(Handle(), kAttributeTableColumns);
   const std::wstring unread = L"SMART: " + Wide(VerdictText(HealthVerdict::Unknown));
@@ -173,8 +219,7 @@ void CRightListView::OnCreated() {
 }
 
 void CRightListView::Layout() {
-  const RECT rect = ClientRect(Handle());
-  MoveWindow(m_list, 0, 0, rect.right, rect.bottom, TRUE);
+  CDriveRecordView::Layout();
   RECT header{};
   GetWindowRect(ListView_GetHeader(m_list), &header);
   MoveWindow(m_unread, 10, header.bottom - header.top + 8, 300, 20, TRUE);
@@ -201,29 +246,37 @@ void CRightListView::Show(const DriveRecord* record) {
 }
 
 LRESULT CRightListView::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_SIZE: Layout(); return 0;
-    case WM_CTLCOLORSTATIC:
-      // The line stands on the table's own background.
-      SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOW));
-      return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
-    case UM_SHOW_DRIVE_ATTRIBUTES: Show(reinterpret_cast<const DriveRecord*>(lParam)); return 0;
-    default: break;
+  if (message == WM_CTLCOLORSTATIC) {
+    // The line stands on the table's own background.
+    SetBkColor(reinterpret_cast<HDC>(wParam), GetSysColor(COLOR_WINDOW));
+    return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
   }
-  return Window::OnMessage(message, wParam, lParam);
+  return CDriveRecordView::OnMessage(message, wParam, lParam);
+}
+
+// ---- the other properties ----
+
+void CExtraPoprtiesWnd::OnCreated() {
+  m_list = CreateTable(Handle(), kPropertyColumns, 0);
+}
+
+void CExtraPoprtiesWnd::Show(const DriveRecord* record) {
+  ListView_DeleteAllItems(m_list);
+  if (record == nullptr) return;
+  for (const PropertyRow& row : PropertyRows(*record)) AddRow(m_list, {&row.name, &row.value}, 0);
 }
 
 // ---- the page ----
 
-CDriveHealthWnd::~CDriveHealthWnd() {
-  if (m_loading) SetFrameEnabled(true);
-}
-
 void CDriveHealthWnd::OnCreated() {
-  const RECT rect = ClientRect(Handle());
+  // Hidden, with its pages, while the drives load: the page shows the wait text meanwhile.
+  m_tabs = std::make_unique<CXTabCtrl>();
+  m_tabs->Create(Handle(), L"TAVR_CXTabCtrl", WS_CHILD | WS_CLIPCHILDREN, ClientRect(Handle()));
+  const HWND holder = m_tabs->Handle();
+  const RECT rect = ClientRect(holder);
   m_splitter =
       std::make_unique<CExtndSplitterWnd>(CExtndSplitterWnd::Split::Rows, kDriveTableHeight);
-  if (m_splitter->Create(Handle(), L"TAVR_CExtndSplitterWnd", WS_CHILD | WS_CLIPCHILDREN, rect)) {
+  if (m_splitter->Create(holder, L"TAVR_CExtndSplitterWnd", WS_CHILD | WS_CLIPCHILDREN, rect)) {
     auto drives = std::make_unique<CLeftListView>();
     CLeftListView* left = drives.get();
     if (m_splitter->CreatePanes(std::move(drives), L"CLeftListView",
@@ -231,69 +284,43 @@ void CDriveHealthWnd::OnCreated() {
       m_drives = left;
     }
   }
-  StartLoad();
-}
-
-void CDriveHealthWnd::SetFrameEnabled(bool enabled) {
-  if (m_context.frame != nullptr) EnableWindow(m_context.frame, enabled ? TRUE : FALSE);
-}
-
-void CDriveHealthWnd::StartLoad() {
-  m_loading = true;
-  SetFrameEnabled(false);
-  static uintptr_t loads = 0;
-  m_loadId = ++loads;
-  try {
-    std::thread(&LoadRecords, Handle(), m_loadId).detach();
-  } catch (const std::system_error&) {
-    // No thread: the page shows an empty table rather than waiting for ever.
-    LoadResult nothing;
-    OnFilled(m_loadId, reinterpret_cast<LPARAM>(&nothing));
+  m_properties = std::make_unique<CExtraPoprtiesWnd>();
+  if (m_properties->Create(holder, L"CExtraPoprtiesWnd", WS_CHILD | WS_CLIPCHILDREN, rect)) {
+    if (m_drives != nullptr) m_drives->AlsoTell(m_properties->Handle());
   }
+  m_tabs->AddTab(kSmartTabTitle, m_splitter->Handle());
+  m_tabs->AddTab(kPropertiesTabTitle, m_properties->Handle());
+  m_loader.Start(
+      Handle(), [](DriveLoad& load) { EnumerateDriveRecords(load.records, true, load.notices); },
+      [this](DriveLoad& load) { OnFilled(load); });
 }
 
-void CDriveHealthWnd::OnFilled(WPARAM loadId, LPARAM result) {
-  if (loadId != m_loadId || !m_loading) return;
-  auto& loaded = *reinterpret_cast<LoadResult*>(result);
-  // The table's items point at the records: the old ones go only after the items have.
+void CDriveHealthWnd::OnFilled(DriveLoad& load) {
+  // The tables' items point at the records: the old ones go only after the items have.
   if (m_drives != nullptr) m_drives->Fill({});
-  m_records = std::move(loaded.records);
+  m_records = std::move(load.records);
   if (m_drives != nullptr) m_drives->Fill(m_records);
-  m_loading = false;
-  if (m_splitter) ShowWindow(m_splitter->Handle(), SW_SHOW);
+  ShowWindow(m_tabs->Handle(), SW_SHOW);
   InvalidateRect(Handle(), nullptr, TRUE);
-  SetFrameEnabled(true);
-  for (const platform::SystemNotice& notice : loaded.notices) {
-    m_context.prompter.Ask(notice.text, notice.caption,
-                           notice.error ? PromptIcon::Error : PromptIcon::Information,
-                           PromptButtons::Ok);
-  }
 }
 
 void CDriveHealthWnd::Paint() {
   PAINTSTRUCT paint;
   const HDC dc = BeginPaint(Handle(), &paint);
-  RECT rect = ClientRect(Handle());
+  const RECT rect = ClientRect(Handle());
   FillColour(dc, rect, kWhite);
-  if (m_loading) {
-    rect.bottom = rect.bottom > kWaitMargin ? rect.bottom - kWaitMargin : 0;
-    const HGDIOBJ old = SelectObject(dc, PageFont());
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, RGB(0, 0, 0));
-    DrawTextW(dc, kWaitText, -1, &rect, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-    SelectObject(dc, old);
-  }
+  m_loader.PaintCentred(dc, rect);
   EndPaint(Handle(), &paint);
 }
 
 LRESULT CDriveHealthWnd::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (m_loader.Receive(message, wParam, lParam)) return 0;
   switch (message) {
     case WM_SIZE:
-      if (m_splitter) MoveWindow(m_splitter->Handle(), 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
+      if (m_tabs) MoveWindow(m_tabs->Handle(), 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
       return 0;
     case WM_PAINT: Paint(); return 0;
     case WM_ERASEBKGND: return TRUE;
-    case UM_FILL_LIST: OnFilled(wParam, lParam); return 0;
     default: break;
   }
   return Window::OnMessage(message, wParam, lParam);

@@ -7,8 +7,6 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "base/messages.h"
 #include "disk/volume.h"
@@ -22,7 +20,6 @@ namespace kavo::shell {
 
 namespace {
 
-constexpr wchar_t kWaitText[] = L"Please wait while loading drives...";
 constexpr wchar_t kImageFilter[] =
     L"Image File (*.img)|*.img|*.ctr|*.ctr|*.dd|*.dd|*.dat|*.dat|*.vhd|*.vhd|*.vdi|*.vdi|*.001|"
     L"*.001|*.vmdk|*.vmdk|All Files (*.*)|*.*||";
@@ -30,7 +27,6 @@ constexpr wchar_t kScanInfoFilter[] = L"Norvel Scan Info (*.qsv)|*.qsv||";
 constexpr wchar_t kPartitionListFilter[] = L"Partition Info (*.psi)|*.psi||";
 constexpr wchar_t kConnectDrive[] =
     L"Please connect the appropriate drive whose scan info you want to open.";
-constexpr int kWaitMargin = 140;  // the wait text stays clear of the bottom of the page
 constexpr UINT kListId = 1;
 
 struct ColumnLayout {
@@ -45,25 +41,6 @@ std::wstring Wide(const std::u16string& text) {
 }
 std::u16string Utf16(const std::wstring& text) {
   return {text.begin(), text.end()};
-}
-
-// What the loader hands to the page: the enumerated rows and what the system said on the way.
-struct LoadResult {
-  DriveList rows;
-  platform::SystemNotices notices;
-};
-
-// The loader thread: enumerates the rows the operation lists and gives them to the page with a
-// synchronous message. It touches nothing the page owns; a page that is gone by then simply
-// does not receive them.
-void LoadDrives(HWND page, uintptr_t loadId, uint32_t operation) {
-  LoadResult result;
-  if (operation == kOpPartitionRecovery) {
-    EnumeratePhysicalRows(result.rows, result.notices);
-  } else if (operation == kOpFormattedRecovery || operation == kOpDeletedRecovery) {
-    EnumerateLogicalRows(result.rows, result.notices);
-  }
-  SendMessageW(page, UM_FILL_LIST, loadId, reinterpret_cast<LPARAM>(&result));
 }
 
 // An open dialog for an existing file; `filter` is written with '|' between its parts.
@@ -142,7 +119,7 @@ void CDriveListingWnd::OnCreated() {
 }
 
 const DriveListEntry* CDriveListingWnd::SelectedEntry() const {
-  if (m_list == nullptr || m_loading) return nullptr;
+  if (m_list == nullptr || m_loader.Loading()) return nullptr;
   const int mark = ListView_GetSelectionMark(m_list);
   if (mark < 0) return nullptr;
   LVITEMW item{};
@@ -152,48 +129,29 @@ const DriveListEntry* CDriveListingWnd::SelectedEntry() const {
   return reinterpret_cast<const DriveListEntry*>(item.lParam);
 }
 
-void CDriveListingWnd::SetFrameEnabled(bool enabled) {
-  if (m_context.frame != nullptr) EnableWindow(m_context.frame, enabled ? TRUE : FALSE);
-}
-
 void CDriveListingWnd::StartLoad() {
-  if (m_loading) {
+  if (m_loader.Loading()) {
     m_reloadWanted = true;
     return;
   }
   // The items point at the rows; they go before any row does.
   ListView_DeleteAllItems(m_list);
   ShowWindow(m_list, SW_HIDE);
-  m_loading = true;
   InvalidateRect(Handle(), nullptr, TRUE);
-  SetFrameEnabled(false);
-  static uintptr_t loads = 0;
-  m_loadId = ++loads;
-  try {
-    std::thread(&LoadDrives, Handle(), m_loadId, m_context.router->operation).detach();
-  } catch (const std::system_error&) {
-    // No thread: the list shows what it has without the enumerated rows.
-    LoadResult nothing;
-    OnFilled(m_loadId, reinterpret_cast<LPARAM>(&nothing));
-  }
-}
-
-void CDriveListingWnd::OnFilled(WPARAM loadId, LPARAM result) {
-  if (loadId != m_loadId || !m_loading) return;
-  auto& loaded = *reinterpret_cast<LoadResult*>(result);
-  m_context.driveRows = std::move(loaded.rows);
-  m_loading = false;
-  Fill();
-  SetFrameEnabled(true);
-  for (const platform::SystemNotice& notice : loaded.notices) {
-    m_context.prompter.Ask(notice.text, notice.caption,
-                           notice.error ? PromptIcon::Error : PromptIcon::Information,
-                           PromptButtons::Ok);
-  }
-  if (m_reloadWanted) {
-    m_reloadWanted = false;
-    StartLoad();
-  }
+  const uint32_t operation = m_context.router->operation;
+  m_loader.Start(
+      Handle(),
+      [operation](DriveLoad& load) {
+        if (operation == kOpPartitionRecovery) {
+          EnumeratePhysicalRows(load.rows, load.notices);
+        } else if (operation == kOpFormattedRecovery || operation == kOpDeletedRecovery) {
+          EnumerateLogicalRows(load.rows, load.notices);
+        }
+      },
+      [this](DriveLoad& load) {
+        m_context.driveRows = std::move(load.rows);
+        Fill();
+      });
 }
 
 void CDriveListingWnd::Fill() {
@@ -237,16 +195,9 @@ void CDriveListingWnd::Fill() {
 void CDriveListingWnd::Paint() {
   PAINTSTRUCT paint;
   const HDC dc = BeginPaint(Handle(), &paint);
-  RECT rect = ClientRect(Handle());
+  const RECT rect = ClientRect(Handle());
   FillColour(dc, rect, kWhite);
-  if (m_loading) {
-    rect.bottom = rect.bottom > kWaitMargin ? rect.bottom - kWaitMargin : 0;
-    const HGDIOBJ old = SelectObject(dc, PageFont());
-    SetBkMode(dc, TRANSPARENT);
-    SetTextColor(dc, RGB(0, 0, 0));
-    DrawTextW(dc, kWaitText, -1, &rect, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-    SelectObject(dc, old);
-  }
+  m_loader.PaintCentred(dc, rect);
   EndPaint(Handle(), &paint);
 }
 
@@ -299,8 +250,15 @@ void CDriveListingWnd::OpenPartitionList() {
 }
 
 LRESULT CDriveListingWnd::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (m_loader.Receive(message, wParam, lParam)) {
+    // A refresh asked for while the load ran starts once it is done.
+    if (m_reloadWanted && !m_loader.Loading()) {
+      m_reloadWanted = false;
+      StartLoad();
+    }
+    return 0;
+  }
   switch (message) {
-    case UM_FILL_LIST: OnFilled(wParam, lParam); return 0;
     case UM_PAGE_REFRESH: StartLoad(); return 0;
     case UM_LOAD_IMAGE: LoadImage(); return 0;
     case WM_COMMAND:
@@ -310,12 +268,7 @@ LRESULT CDriveListingWnd::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) 
     case WM_SIZE: MoveWindow(m_list, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE); return 0;
     case WM_PAINT: Paint(); return 0;
     case WM_ERASEBKGND: return 1;
-    case WM_DESTROY:
-      // A page replaced while its loader runs leaves the frame usable; the loader's rows then
-      // go nowhere.
-      if (m_loading) SetFrameEnabled(true);
-      m_loading = false;
-      return 0;
+    case WM_DESTROY: return 0;  // the loader, stopped, gives the frame back
     default: return Window::OnMessage(message, wParam, lParam);
   }
 }

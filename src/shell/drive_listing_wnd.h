@@ -1,11 +1,13 @@
 // The drive-listing page: the list of drives, volumes, the loaded image file and the found
 // partitions, its command bar (Refresh, Open Scan Info, Load Image, Open Partition List) and its
-// button bar (Next). The drives are enumerated on a loader thread of the page's own, so the
-// window keeps answering while the system is asked.
+// button bar (Next). The drives are enumerated by the page's drive loader, so the window keeps
+// answering while the system is asked.
 #pragma once
 
 #include <cstdint>
 
+#include "base/messages.h"
+#include "shell/drive_loader.h"
 #include "shell/shell_context.h"
 
 namespace kavo::shell {
@@ -19,7 +21,8 @@ inline constexpr UINT kOpenPartitionListCommand = 205;
 
 class CDriveListingWnd final : public Window {
  public:
-  explicit CDriveListingWnd(ShellContext& context) : m_context(context) {}
+  explicit CDriveListingWnd(ShellContext& context)
+      : m_context(context), m_loader(context, UM_FILL_LIST, true) {}
 
   // The row of the selected item (the selection mark), or null.
   const DriveListEntry* SelectedEntry() const;
@@ -31,19 +34,16 @@ class CDriveListingWnd final : public Window {
  private:
   // Empties the list and starts the loader (after the running one, when one runs).
   void StartLoad();
-  void OnFilled(WPARAM loadId, LPARAM result);
   void Fill();
   void Paint();
   void LoadImage();
   void OpenScanInfo();
   void OpenPartitionList();
-  void SetFrameEnabled(bool enabled);
 
   ShellContext& m_context;
   HWND m_list = nullptr;
-  bool m_loading = false;
+  CDriveLoader m_loader;
   bool m_reloadWanted = false;
-  uintptr_t m_loadId = 0;
 };
 
 class CDriveListingCmdWnd final : public Window {

@@ -89,6 +89,45 @@ class RemoteBlock {
   size_t m_bytes;
 };
 
+// A list view's or tab control's item text: `item` (an LVITEMW or TCITEMW) and its text buffer
+// live in the program's memory, in `block` of RemoteTextBytes<Item>(), where the control writes
+// the text on `message` for item `index`.
+constexpr size_t kRemoteTextUnits = 512;
+template <typename Item>
+constexpr size_t RemoteTextBytes() {
+  return sizeof(Item) + kRemoteTextUnits * sizeof(wchar_t);
+}
+template <typename Item>
+std::wstring RemoteText(const RemoteBlock& block, HWND control, UINT message, int index,
+                        Item item) {
+  item.pszText = reinterpret_cast<wchar_t*>(block.At(sizeof item));
+  item.cchTextMax = kRemoteTextUnits;
+  wchar_t text[kRemoteTextUnits] = {};
+  block.Write(0, &item, sizeof item);
+  block.Write(sizeof item, text, sizeof text);
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(control, message, index, reinterpret_cast<LPARAM>(block.At(0)),
+                      SMTO_ABORTIFHUNG, 2000, &ignored);
+  block.Read(sizeof item, text, sizeof text);
+  text[kRemoteTextUnits - 1] = L'\0';
+  return text;
+}
+
+// Posts a mouse click to the middle of item `index` of `control`, whose rectangle the control
+// writes on `message` into `rect` (which may say what part of the item is wanted).
+bool ClickItem(HWND control, UINT message, int index, RECT rect) {
+  const RemoteBlock block(control, sizeof rect);
+  if (!block.Write(0, &rect, sizeof rect) ||
+      SendMessageW(control, message, index, reinterpret_cast<LPARAM>(block.At(0))) == 0 ||
+      !block.Read(0, &rect, sizeof rect)) {
+    return false;
+  }
+  const LPARAM at = MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+  PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, at);
+  PostMessageW(control, WM_LBUTTONUP, 0, at);
+  return true;
+}
+
 HTREEITEM NextTreeItem(HWND tree, UINT relation, HTREEITEM item) {
   return reinterpret_cast<HTREEITEM>(
       SendMessageW(tree, TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(item)));
@@ -336,26 +375,14 @@ std::vector<std::vector<std::wstring>> ShellDriver::ListRows(HWND list, int colu
   std::vector<std::vector<std::wstring>> rows;
   DWORD_PTR count = 0;
   SendMessageTimeoutW(list, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 2000, &count);
-  constexpr size_t kUnits = 512;
-  // The item and its text buffer live in the program, where the list view writes them.
-  RemoteBlock block(list, sizeof(LVITEMW) + kUnits * sizeof(wchar_t));
+  const RemoteBlock block(list, RemoteTextBytes<LVITEMW>());
   if (!block.Usable()) return rows;
   for (int i = 0; i < static_cast<int>(count); ++i) {
     std::vector<std::wstring>& row = rows.emplace_back();
     for (int c = 0; c < columns; ++c) {
       LVITEMW item{};
       item.iSubItem = c;
-      item.pszText = reinterpret_cast<wchar_t*>(block.At(sizeof item));
-      item.cchTextMax = kUnits;
-      wchar_t text[kUnits] = {};
-      block.Write(0, &item, sizeof item);
-      block.Write(sizeof item, text, sizeof text);
-      DWORD_PTR ignored = 0;
-      SendMessageTimeoutW(list, LVM_GETITEMTEXTW, i, reinterpret_cast<LPARAM>(block.At(0)),
-                          SMTO_ABORTIFHUNG, 2000, &ignored);
-      block.Read(sizeof item, text, sizeof text);
-      text[kUnits - 1] = L'\0';
-      row.emplace_back(text);
+      row.push_back(RemoteText(block, list, LVM_GETITEMTEXTW, i, item));
     }
   }
   return rows;
@@ -370,18 +397,26 @@ void ShellDriver::PressKey(HWND hwnd, UINT key) {
 
 bool ShellDriver::ClickListRow(HWND list, int row) {
   SendMessageW(list, LVM_ENSUREVISIBLE, row, FALSE);
-  RemoteBlock block(list, sizeof(RECT));
   // The message takes the part of the row wanted in the rectangle's left field.
-  RECT rect{};
-  rect.left = LVIR_LABEL;
-  if (!block.Write(0, &rect, sizeof rect) ||
-      SendMessageW(list, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(block.At(0))) == 0 ||
-      !block.Read(0, &rect, sizeof rect)) {
-    return false;
-  }
-  const LPARAM at = MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
-  PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, at);
-  PostMessageW(list, WM_LBUTTONUP, 0, at);
+  RECT label{};
+  label.left = LVIR_LABEL;
+  if (!ClickItem(list, LVM_GETITEMRECT, row, label)) return false;
+  Settle();
+  return true;
+}
+
+std::vector<std::wstring> ShellDriver::TabTitles(HWND tabs) const {
+  const RemoteBlock block(tabs, RemoteTextBytes<TCITEMW>());
+  const int count = block.Usable() ? static_cast<int>(TabCtrl_GetItemCount(tabs)) : 0;
+  TCITEMW item{};
+  item.mask = TCIF_TEXT;
+  std::vector<std::wstring> titles;
+  for (int i = 0; i < count; ++i) titles.push_back(RemoteText(block, tabs, TCM_GETITEMW, i, item));
+  return titles;
+}
+
+bool ShellDriver::ClickTab(HWND tabs, int tab) {
+  if (!ClickItem(tabs, TCM_GETITEMRECT, tab, RECT{})) return false;
   Settle();
   return true;
 }

@@ -80,6 +80,11 @@ class ShellDriver {
   // Clicks row `row` of list view `list` as the mouse does; false when the row is not shown.
   bool ClickListRow(HWND list, int row);
 
+  // The titles of the tabs of tab control `tabs`, read from the program's memory.
+  std::vector<std::wstring> TabTitles(HWND tabs) const;
+  // Clicks tab `tab` of tab control `tabs` as the mouse does; false when it is not shown.
+  bool ClickTab(HWND tabs, int tab);
+
  private:
   std::wstring m_program;
   PROCESS_INFORMATION m_process{};

@@ -2,7 +2,12 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
+
+#include "resource.h"
+#include "shell/png_picture.h"
 
 namespace kavo::shell {
 
@@ -54,6 +59,81 @@ void AddTooltip(HWND button, const wchar_t* text) {
   SendMessageW(tip, TTM_SETDELAYTIME, TTDT_AUTOPOP, 10000);
 }
 
+// The faces keep this many pixels at each edge unscaled (their corners and border); only the
+// middle is stretched.
+constexpr int kFaceRim = 6;
+constexpr COLORREF kDisabledText = RGB(176, 186, 204);
+
+// The pixel of a face `source` pixels long that lands at `d` of `size`: the rim at each end is
+// kept as it is (cut in half when `size` is too short for both), the middle is stretched.
+int SourcePixel(int d, int size, int source) {
+  const int edge = std::min(kFaceRim, size / 2);
+  if (d < edge) return d;
+  if (d >= size - edge) return source - (size - d);
+  return kFaceRim + (d - edge) * (source - 2 * kFaceRim) / (size - 2 * edge);
+}
+
+// Draws skin picture `id` stretched over `rect`, its rim unscaled. The stretched face is made
+// here, pixel by pixel, and drawn in one piece: drawn in parts, GDI+ leaves seams between them.
+// False when the picture is missing.
+bool DrawFace(HDC dc, const RECT& rect, UINT id) {
+  Gdiplus::Bitmap* face = SkinPicture(id);
+  if (face == nullptr) return false;
+  const int w = static_cast<int>(face->GetWidth());
+  const int h = static_cast<int>(face->GetHeight());
+  const int width = static_cast<int>(rect.right - rect.left);
+  const int height = static_cast<int>(rect.bottom - rect.top);
+  if (w <= 2 * kFaceRim || h <= 2 * kFaceRim || width <= 0 || height <= 0) return false;
+  Gdiplus::Rect whole(0, 0, w, h);
+  Gdiplus::BitmapData source{};
+  if (face->LockBits(&whole, Gdiplus::ImageLockModeRead, PixelFormat32bppPARGB, &source) !=
+      Gdiplus::Ok) {
+    return false;
+  }
+  std::vector<int> columns(static_cast<size_t>(width));
+  for (int x = 0; x < width; ++x) columns[static_cast<size_t>(x)] = SourcePixel(x, width, w);
+  std::vector<UINT32> pixels(static_cast<size_t>(width) * static_cast<size_t>(height));
+  for (int y = 0; y < height; ++y) {
+    const auto* row = reinterpret_cast<const UINT32*>(static_cast<const BYTE*>(source.Scan0) +
+                                                      SourcePixel(y, height, h) * source.Stride);
+    UINT32* out = pixels.data() + static_cast<size_t>(y) * static_cast<size_t>(width);
+    for (int x = 0; x < width; ++x) out[x] = row[columns[static_cast<size_t>(x)]];
+  }
+  face->UnlockBits(&source);
+  Gdiplus::Bitmap stretched(width, height, width * 4, PixelFormat32bppPARGB,
+                            reinterpret_cast<BYTE*>(pixels.data()));
+  Gdiplus::Graphics graphics(dc);
+  graphics.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
+  graphics.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+  return graphics.DrawImage(&stretched, static_cast<int>(rect.left), static_cast<int>(rect.top),
+                            width, height) == Gdiplus::Ok;
+}
+
+// Paints the parent's background under `button` into `dc` (a picture of the button's client
+// area), so that the rounded corners of the face show the parent around them.
+void PaintParentBackground(HWND button, HDC dc) {
+  const HWND parent = GetParent(button);
+  POINT origin{0, 0};
+  MapWindowPoints(button, parent, &origin, 1);
+  POINT old{};
+  SetViewportOrgEx(dc, -origin.x, -origin.y, &old);
+  SendMessageW(parent, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  SetViewportOrgEx(dc, old.x, old.y, nullptr);
+}
+
+void DrawCaption(HDC dc, const wchar_t* text, const RECT& area, COLORREF colour) {
+  const int length = static_cast<int>(wcslen(text));
+  const HGDIOBJ oldFont = SelectObject(dc, PageFont());
+  SIZE size{};
+  GetTextExtentPoint32W(dc, text, length, &size);
+  SetBkMode(dc, TRANSPARENT);
+  SetTextColor(dc, colour);
+  const int x = area.left + (area.right - area.left - size.cx) / 2;
+  const int y = area.top + (area.bottom - area.top - size.cy) / 2;
+  ExtTextOutW(dc, x, y, ETO_CLIPPED, &area, text, static_cast<UINT>(length), nullptr);
+  SelectObject(dc, oldFont);
+}
+
 }  // namespace
 
 HFONT PageFont(bool bold) {
@@ -88,31 +168,62 @@ bool DrawNorvelButton(const DRAWITEMSTRUCT& item) {
   const bool hover = GetPropW(button, kHoverProperty) != nullptr;
   const bool pressed = (item.itemState & ODS_SELECTED) != 0;
   const bool disabled = (item.itemState & ODS_DISABLED) != 0;
-  const HDC dc = item.hDC;
-  RECT rect = item.rcItem;
-  FillColour(dc, rect, pressed ? kBarGrey : hover ? kButtonHover : kButtonBlue);
+  const RECT& target = item.rcItem;
+  const int width = target.right - target.left;
+  const int height = target.bottom - target.top;
+  if (width <= 0 || height <= 0) return true;
+
+  // Drawn off screen and copied in one piece, so that a hover change does not flicker.
+  const HDC dc = CreateCompatibleDC(item.hDC);
+  const HBITMAP canvas = CreateCompatibleBitmap(item.hDC, width, height);
+  const HGDIOBJ oldCanvas = SelectObject(dc, canvas);
+  RECT rect{0, 0, width, height};
+  PaintParentBackground(button, dc);
+  const UINT face = disabled  ? IDB_BUTTON_DISABLED
+                    : pressed ? IDB_BUTTON_PRESSED
+                    : hover   ? IDB_BUTTON_HOVER
+                              : IDB_BUTTON_NORMAL;
+  if (!DrawFace(dc, rect, face)) {
+    FillColour(dc, rect, pressed ? kBarGrey : hover ? kButtonHover : kButtonBlue);
+  }
 
   wchar_t text[128] = {};
   GetWindowTextW(button, text, 128);
   const auto picture = reinterpret_cast<ButtonPicture>(GetPropW(button, kPictureProperty));
   RECT caption = rect;
   if (picture != nullptr) {
-    RECT face = rect;
-    InflateRect(&face, -12, -12);
-    face.bottom -= 50;
-    picture(dc, face, static_cast<UINT>(GetDlgCtrlID(button)));
-    caption.top = face.bottom;
+    RECT area = rect;
+    InflateRect(&area, -12, -12);
+    area.bottom -= 50;
+    picture(dc, area, static_cast<UINT>(GetDlgCtrlID(button)));
+    caption.top = area.bottom;
   }
-  const HGDIOBJ oldFont = SelectObject(dc, PageFont());
-  SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, disabled ? RGB(160, 160, 160) : kWhite);
-  DrawTextW(dc, text, -1, &caption, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-  SelectObject(dc, oldFont);
+  InflateRect(&caption, -2, 0);
+  DrawCaption(dc, text, caption, disabled ? kDisabledText : kWhite);
   if ((item.itemState & ODS_FOCUS) != 0) {
-    InflateRect(&rect, -3, -3);
+    InflateRect(&rect, -4, -4);
     DrawFocusRect(dc, &rect);
   }
+  BitBlt(item.hDC, target.left, target.top, width, height, dc, 0, 0, SRCCOPY);
+  SelectObject(dc, oldCanvas);
+  DeleteObject(canvas);
+  DeleteDC(dc);
   return true;
+}
+
+void DrawPageBackground(HDC dc, const RECT& rect) {
+  Gdiplus::Bitmap* picture = SkinPicture(IDB_PAGE_BACKGROUND);
+  if (picture == nullptr) {
+    FillColour(dc, rect, kPagePale);
+    return;
+  }
+  Gdiplus::Graphics graphics(dc);
+  graphics.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
+  graphics.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+  graphics.DrawImage(
+      picture, Gdiplus::Rect(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top),
+      0, 0, static_cast<INT>(picture->GetWidth()), static_cast<INT>(picture->GetHeight()),
+      Gdiplus::UnitPixel);
 }
 
 void FillColour(HDC dc, const RECT& rect, COLORREF colour) {

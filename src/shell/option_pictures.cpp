@@ -2,7 +2,9 @@
 
 #include <cmath>
 
+#include "resource.h"
 #include "shell/controls.h"
+#include "shell/png_picture.h"
 
 namespace kavo::shell {
 
@@ -101,9 +103,22 @@ void Emblem(HDC dc, UINT id, int cx, int cy, int r) {
   }
 }
 
-}  // namespace
+// The skin picture of each option button, by command.
+UINT PictureOf(UINT id) {
+  switch (id) {
+    case 101: return IDB_OPTION_FORMATTED;
+    case 102: return IDB_OPTION_PARTITION;
+    case 103: return IDB_OPTION_DELETED;
+    case 104: return IDB_OPTION_ADVANCE;
+    case 105: return IDB_OPTION_IMAGING;
+    case 106: return IDB_OPTION_CLONING;
+    case 107: return IDB_OPTION_HEALTH;
+    default: return 0;
+  }
+}
 
-void DrawOptionPicture(HDC dc, const RECT& area, UINT id) {
+// The face drawn with GDI alone, for a button whose picture cannot be loaded.
+void DrawPlainPicture(HDC dc, const RECT& area, UINT id) {
   const int w = area.right - area.left;
   const int h = area.bottom - area.top;
   FillColour(dc, area, RGB(30, 86, 176));
@@ -113,6 +128,22 @@ void DrawOptionPicture(HDC dc, const RECT& area, UINT id) {
   const int y = area.top + h / 10;
   Drive(dc, x, y, driveW, driveH);
   Emblem(dc, id, area.left + w / 2, y + driveH + (area.bottom - y - driveH) / 2, w / 7);
+}
+
+}  // namespace
+
+void DrawOptionPicture(HDC dc, const RECT& area, UINT id) {
+  const UINT resource = PictureOf(id);
+  Gdiplus::Bitmap* picture = resource != 0 ? SkinPicture(resource) : nullptr;
+  if (picture == nullptr) {
+    DrawPlainPicture(dc, area, id);
+    return;
+  }
+  Gdiplus::Graphics graphics(dc);
+  graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+  graphics.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+  graphics.DrawImage(
+      picture, Gdiplus::Rect(area.left, area.top, area.right - area.left, area.bottom - area.top));
 }
 
 }  // namespace kavo::shell

@@ -1,5 +1,6 @@
-// The faces of the picture buttons of the home and advanced-options pages, drawn with GDI: a
-// drive and an emblem for the button's operation.
+// The faces of the picture buttons of the home and advanced-options pages: a drive and an emblem
+// for the button's operation, from the skin pictures, or drawn with GDI when a picture is
+// missing.
 #pragma once
 
 #include <windows.h>

@@ -34,7 +34,7 @@ LRESULT CPicturePage::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       break;
     case WM_SIZE: Place(LOWORD(lParam)); return 0;
     case WM_ERASEBKGND: {
-      FillColour(reinterpret_cast<HDC>(wParam), ClientRect(Handle()), RGB(235, 240, 248));
+      DrawPageBackground(reinterpret_cast<HDC>(wParam), ClientRect(Handle()));
       return 1;
     }
     default: break;

@@ -30,7 +30,10 @@ class Worker {
     if (op == kOpDeletedRecovery) {
       DeletedFileScan();
       SetIdle();
-      Navigate(UM_SHOW_RESULTS);
+      // A partition row goes on with its own rules, which show the results once at their end;
+      // showing them here too would put a page up that the second showing tears down.
+      m_scanned = true;
+      if (m_kind != SourceKind::Partition) Navigate(UM_SHOW_RESULTS);
       return true;
     }
     if (op == kOpDiskImaging || op == kOpDiskCloning) {
@@ -64,8 +67,11 @@ class Worker {
   void SourceKindStage() {
     CDisk* source = m_s.currentSource.get();
     if (m_kind == SourceKind::Partition) {
-      DeletedFileScan();
-      SetIdle();
+      // The volume is read once, by the operation's stage when it did.
+      if (!m_scanned) {
+        DeletedFileScan();
+        SetIdle();
+      }
       if (m_c.advancedSearch == 0) {
         Navigate(UM_SHOW_RESULTS);
         return;
@@ -167,6 +173,7 @@ class Worker {
   NullSink m_nullWindow;
   MessageSink& m_progressWindow;
   const SourceKind m_kind;
+  bool m_scanned = false;  // the deleted-file scan has run
 };
 
 }  // namespace

@@ -218,7 +218,12 @@ LRESULT CMainFrame::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case UM_SAVE_SCAN: OnSaveScan(); return 0;
     case UM_SAVE_PARTITIONS: OnSavePartitions(); return 0;
     case UM_JOB_RESULTS: OnJobResults(reinterpret_cast<NodePtr*>(lParam)); return 0;
-    case kFreeOldTrees: m_oldTrees.clear(); return 0;
+    case kFreeOldTrees:
+      if (FreeNowOrLater(Handle(), kFreeOldTrees)) m_oldTrees.clear();
+      return 0;
+    case WM_TIMER:
+      if (wParam == kFreeOldTrees) return OnMessage(kFreeOldTrees, 0, 0);
+      return Window::OnMessage(message, wParam, lParam);
     case WM_COMMAND:
       if (LOWORD(wParam) == kHomeCommand) OnHome();
       if (LOWORD(wParam) == kHelpCommand) OnHelp();

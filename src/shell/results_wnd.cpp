@@ -432,7 +432,8 @@ LRESULT TAVR_CNorvelTree::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) 
           },
           false);
       dialog.Run(m_context.frame);
-      AfterChange();
+      // The page may have been replaced meanwhile (a job that shows its results twice).
+      if (Handle() != nullptr) AfterChange();
       return 0;
     }
     case kPaneCommand: {

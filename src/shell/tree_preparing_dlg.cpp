@@ -1,5 +1,7 @@
 #include "shell/tree_preparing_dlg.h"
 
+#include "shell/window.h"
+
 // clang-format off
 #include <windows.h>
 #include <commctrl.h>
@@ -22,6 +24,7 @@ bool TAVR_TreePreparingDlg::ThreadRunning() const {
 }
 
 INT_PTR TAVR_TreePreparingDlg::Run(HWND owner) {
+  const ModalJobScope busy;
   return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(kPreparingDialog), owner,
                          &TAVR_TreePreparingDlg::Procedure, reinterpret_cast<LPARAM>(this));
 }

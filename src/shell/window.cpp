@@ -71,6 +71,15 @@ LRESULT CALLBACK Window::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARA
   return result;
 }
 
+bool FreeNowOrLater(HWND hwnd, UINT message) {
+  if (ModalJobScope::Active()) {
+    SetTimer(hwnd, message, 100, nullptr);
+    return false;
+  }
+  KillTimer(hwnd, message);
+  return true;
+}
+
 Window* Holder::Replace(std::unique_ptr<Window> next, const wchar_t* name) {
   if (m_child != nullptr) {
     if (m_child->Handle() != nullptr) DestroyWindow(m_child->Handle());
@@ -87,8 +96,8 @@ Window* Holder::Replace(std::unique_ptr<Window> next, const wchar_t* name) {
 }
 
 LRESULT Holder::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == kFreeRetired) {
-    m_retired.clear();
+  if (message == kFreeRetired || (message == WM_TIMER && wParam == kFreeRetired)) {
+    if (FreeNowOrLater(Handle(), kFreeRetired)) m_retired.clear();
     return 0;
   }
   if (message == WM_SIZE && m_child != nullptr) {

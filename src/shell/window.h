@@ -48,6 +48,25 @@ class Window {
 // be replaced from inside one of its own handlers (a page's button sends the message that
 // changes the page): its window goes at once, its object when the holder next gets a message
 // of its own, after that handler has returned.
+// While a page runs a job under a modal dialog (the dialog's loop handles every message meanwhile),
+// the objects that messages retire are kept: the page's handler, and the job's thread, still use
+// its object and the tree it shows. User-interface thread only.
+class ModalJobScope {
+ public:
+  ModalJobScope() { ++s_depth; }
+  ~ModalJobScope() { --s_depth; }
+  ModalJobScope(const ModalJobScope&) = delete;
+  ModalJobScope& operator=(const ModalJobScope&) = delete;
+  static bool Active() { return s_depth > 0; }
+
+ private:
+  static inline int s_depth = 0;
+};
+
+// Frees what `message` stands for now, or, while a modal job runs, asks again in 100 ms with timer
+// `message` of `hwnd`. True when it may be freed now.
+bool FreeNowOrLater(HWND hwnd, UINT message);
+
 class Holder : public Window {
  public:
   // Destroys the current child and creates `next` under `name`. A child that cannot be created

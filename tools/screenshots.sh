@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Screenshots of the pages of Kavo.exe under Xvfb, in a wine virtual desktop, into
 # docs/screenshots/: the home page, the drive list, the advanced-options page, the drive-health
-# page's two tabs, the imaging and cloning pages and the format-selection page; and the picture
-# viewer beside Kavo.exe showing a picture made by ImageMagick.
+# page's two tabs, the imaging and cloning pages, the format-selection page, the scan page and
+# the results page; and the picture viewer beside Kavo.exe showing a picture made by ImageMagick.
 #
 #   tools/screenshots.sh [KAVO_EXE]   (default build/win64/src/shell/Kavo.exe)
 #
@@ -102,9 +102,17 @@ sleep 1
 shot cloning
 
 # The format-selection page: Home, "Deleted Recovery", Load Image (the third button of the
-# command bar) with an empty image, Next on its row, Raw Scan in the image dialog.
-truncate -s 64M "$wine_scratch/empty.img"
-image="Z:$(echo "$wine_scratch/empty.img" | tr / '\\')"
+# command bar) with a disk image, Next on its row, Raw Scan in the image dialog. The image is a
+# FAT volume holding pictures made by ImageMagick at its start, then zeros to 200 GB (sparse),
+# so the scan page stays up long enough to be seen.
+mkfs.fat -C -F 32 -n PICTURES "$wine_scratch/disk.img" 65536 >/dev/null
+convert rose: -resize 640x480 "$wine_scratch/photo.jpg"
+convert logo: -resize 320x240 "$wine_scratch/logo.png"
+convert granite: -resize 200x200 "$wine_scratch/granite.bmp"
+convert netscape: "$wine_scratch/holiday.jpg"
+mcopy -i "$wine_scratch/disk.img" "$wine_scratch"/{photo.jpg,logo.png,granite.bmp,holiday.jpg} ::
+truncate -s 200G "$wine_scratch/disk.img"
+image="Z:$(echo "$wine_scratch/disk.img" | tr / '\\')"
 xdotool mousemove $((X + 1000 - 152 + 35)) $((Y + 38)) click 1
 sleep 2
 eval "$(xdotool getwindowgeometry --shell "$window")"
@@ -124,6 +132,29 @@ sleep 2
 xdotool mousemove 5 700
 sleep 1
 shot formats
+
+# Mark All (the command bar's first button), Next: the scan page with its progress; then Cancel
+# (where Next was), Yes to the question, and the results page with what was found by then, the
+# list showing the pictures of one extension.
+xdotool mousemove $((X + 8 + 55)) $((Y + 68)) click 1
+sleep 1
+xdotool mousemove $((X + WIDTH - 120 + 50)) $((Y + HEIGHT - 36)) click 1
+sleep 6
+xdotool mousemove 5 700
+sleep 1
+shot scan
+xdotool mousemove $((X + WIDTH - 120 + 50)) $((Y + HEIGHT - 36)) click 1
+sleep 2
+xdotool key Return
+sleep 4
+# FileType's expand button, then its first folder (the pictures of one extension).
+xdotool mousemove 34 108 click 1
+sleep 1
+xdotool mousemove 95 124 click 1
+sleep 1
+xdotool mousemove 5 700
+sleep 1
+shot results
 
 # The picture viewer, handed a picture as Kavo hands one (tests/pictel_send.exe of the build).
 sender=$(dirname "$exe")/../../tests/pictel_send.exe

@@ -28,12 +28,16 @@ class Worker {
   bool OperationStage() {
     const uint32_t op = m_c.operation;
     if (op == kOpDeletedRecovery) {
+      // A job whose source-kind stage ends on a page of its own shows nothing here: a results
+      // page put up now would be read while the job goes on writing the tree, and then be torn
+      // down by the job's own end. An image searched for volumes or scanned for signatures is
+      // not read as one volume at all (that listing would be dropped unseen); a partition row is
+      // read here once, for its stage to go on from.
+      if (m_kind == SourceKind::ImageFile && SourceStageNavigates()) return true;
       DeletedFileScan();
       SetIdle();
-      // A partition row goes on with its own rules, which show the results once at their end;
-      // showing them here too would put a page up that the second showing tears down.
       m_scanned = true;
-      if (m_kind != SourceKind::Partition) Navigate(UM_SHOW_RESULTS);
+      if (!SourceStageNavigates()) Navigate(UM_SHOW_RESULTS);
       return true;
     }
     if (op == kOpDiskImaging || op == kOpDiskCloning) {
@@ -103,6 +107,14 @@ class Worker {
       source->SeekToStart();
       SignatureScan(fileType);
     }
+  }
+
+  // True when the source-kind stage sends a navigation message of its own.
+  bool SourceStageNavigates() const {
+    if (m_kind == SourceKind::Partition) return true;
+    if (m_kind != SourceKind::ImageFile) return false;
+    return m_c.imageScanType == ImageScanType::LongScan ||
+           (m_c.imageScanType == ImageScanType::RawScan && m_c.advancedSearch != 0);
   }
 
   void DeletedFileScan() {

@@ -193,11 +193,12 @@ TEST_F(WorkerTest, ImageFilesByScanType) {
     Run(operation);
     EXPECT_EQ(navigation.messages, Messages{message}) << operation;
   }
-  // Deleted Recovery of an image: the file scan's results, then the long scan's drive list.
+  // Deleted Recovery of an image: the long scan's drive list alone, no results page put up
+  // while the search still runs.
   navigation.messages.clear();
   Select("ntfs.img", SourceKind::ImageFile);
   Run(kOpDeletedRecovery);
-  EXPECT_EQ(navigation.messages, (Messages{UM_SHOW_RESULTS, UM_DELETED_RECOVERY}));
+  EXPECT_EQ(navigation.messages, Messages{UM_DELETED_RECOVERY});
 
   // Quick Scan, and Raw Scan without the advanced search: nothing to do.
   navigation.messages.clear();
@@ -207,15 +208,19 @@ TEST_F(WorkerTest, ImageFilesByScanType) {
   Run(kOpAdvanceOption);
   EXPECT_TRUE(navigation.messages.empty());
 
-  // Raw Scan: a fresh tree whose first child is FileType, holding the pictures.
-  Select("pictures.img", SourceKind::ImageFile);
-  context.advancedSearch = 1;
-  context.signatureFormats = {u"JPG", u"PNG", u"BMP"};
-  Run(kOpAdvanceOption);
-  EXPECT_EQ(navigation.messages, Messages{UM_SHOW_RESULTS});
-  ASSERT_EQ(TopNames(), std::vector<std::u16string>{u"FileType"});
-  EXPECT_NE(session.treeRoot->firstChild->firstChild, nullptr);
-  EXPECT_EQ(context.advancedSearch, 0u);
+  // Raw Scan, from the advanced options or from Deleted Recovery: the results shown once, at the
+  // end, a fresh tree whose first child is FileType, holding the pictures.
+  for (const uint32_t operation : {kOpAdvanceOption, kOpDeletedRecovery}) {
+    navigation.messages.clear();
+    Select("pictures.img", SourceKind::ImageFile);
+    context.advancedSearch = 1;
+    context.signatureFormats = {u"JPG", u"PNG", u"BMP"};
+    Run(operation);
+    EXPECT_EQ(navigation.messages, Messages{UM_SHOW_RESULTS}) << operation;
+    ASSERT_EQ(TopNames(), std::vector<std::u16string>{u"FileType"}) << operation;
+    EXPECT_NE(session.treeRoot->firstChild->firstChild, nullptr);
+    EXPECT_EQ(context.advancedSearch, 0u);
+  }
 }
 
 TEST_F(WorkerTest, AStoppedScanStillEndsOnItsNextPage) {

@@ -229,7 +229,6 @@ TEST_F(WholePath, AnAdvancedSearchLeftOnTheFormatPageDoesNotRunWithTheNextScan) 
          L"formats/scanners for better results.",
          IDNO);
   ASSERT_TRUE(ReachesResults());
-  Sleep(3000);  // the job's second pass over the volume ends on the results as well
   const std::optional<LoadedScanInfo> loaded = Load(SaveScan(L"plain.qsv"));
   ASSERT_TRUE(loaded.has_value());
   std::set<std::u16string> names;

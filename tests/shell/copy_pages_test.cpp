@@ -3,6 +3,7 @@
 // wine prefix of its own; elsewhere they are skipped.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -30,6 +31,12 @@ std::wstring Env(const char* name) {
 
 std::string Narrow(const std::wstring& text) {
   return {text.begin(), text.end()};
+}
+
+uint64_t FileSize(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
 }
 
 std::string FileBytes(const std::wstring& path) {
@@ -206,6 +213,39 @@ TEST_F(CopyPagesVolumes, ImagingAVolumeWritesAnIdenticalImage) {
   const std::string log = FileBytes(L"C:\\Users\\DriveX.log");
   EXPECT_NE(log.find("Operation successfully completed."), std::string::npos) << log;
   EXPECT_NE(log.find("131072 Sector(s) copied."), std::string::npos) << log;
+}
+
+// Cancel during the imaging of W: (2 GB): the question pauses the copy, Yes ends it as
+// terminated, and the program goes home with the image cut short.
+TEST_F(CopyPagesVolumes, CancellingAnImagingAsksThenEndsItAsTerminated) {
+  const HWND page = Open(UM_DISK_IMAGING, L"CImagingWnd", kImagingSource);
+  ASSERT_TRUE(Choose(page, kImagingSource, L"W:"));
+  const std::wstring chosen = Env("KAVO_COPY_FOLDER") + L"\\cancelled";
+  m_kavo.Click(GetDlgItem(page, kBrowse));
+  ASSERT_TRUE(m_kavo.AnswerFileDialog(10000, chosen));
+  m_kavo.Click(NextButton());
+  m_kavo.Answer(m_kavo.WaitForMessageBox(10000), IDYES);
+  ASSERT_TRUE(test::WaitUntil([&] { return m_kavo.Find(L"CScanSBar") != nullptr; }, 10000));
+
+  m_kavo.Click(m_kavo.Control(m_kavo.Find(L"CScanSBar"), 403));  // Cancel
+  test::MessageBoxSeen box = m_kavo.WaitForMessageBox(10000);
+  EXPECT_EQ(box.caption, L"Attention");
+  EXPECT_EQ(box.text,
+            L"Are you sure? Data scanning is in progress. Please cancel the current process.");
+  // While the question is up the copy waits at its next report (the block under way may still
+  // be written): after a second the image no longer grows.
+  const std::wstring image = chosen + L".img";
+  Sleep(1000);
+  const uint64_t asked = FileSize(image);
+  Sleep(1000);
+  EXPECT_EQ(FileSize(image), asked);
+  m_kavo.Answer(box, IDYES);
+  box = m_kavo.WaitForMessageBox(30000);
+  EXPECT_EQ(box.text, L"Operation terminated.");
+  m_kavo.Answer(box, IDOK);
+  EXPECT_TRUE(
+      test::WaitUntil([&] { return m_kavo.HolderChild(L"CActiveToolWnd") == L"CHomeWnd"; }, 10000));
+  EXPECT_LT(FileSize(image), uint64_t{2} << 30);
 }
 
 }  // namespace

@@ -212,18 +212,9 @@ bool DrawNorvelButton(const DRAWITEMSTRUCT& item) {
 }
 
 void DrawPageBackground(HDC dc, const RECT& rect) {
-  Gdiplus::Bitmap* picture = SkinPicture(IDB_PAGE_BACKGROUND);
-  if (picture == nullptr) {
+  if (!DrawSkinPicture(dc, rect, IDB_PAGE_BACKGROUND, Gdiplus::InterpolationModeNearestNeighbor)) {
     FillColour(dc, rect, kPagePale);
-    return;
   }
-  Gdiplus::Graphics graphics(dc);
-  graphics.SetInterpolationMode(Gdiplus::InterpolationModeNearestNeighbor);
-  graphics.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
-  graphics.DrawImage(
-      picture, Gdiplus::Rect(rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top),
-      0, 0, static_cast<INT>(picture->GetWidth()), static_cast<INT>(picture->GetHeight()),
-      Gdiplus::UnitPixel);
 }
 
 void FillColour(HDC dc, const RECT& rect, COLORREF colour) {

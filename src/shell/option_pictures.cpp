@@ -134,16 +134,10 @@ void DrawPlainPicture(HDC dc, const RECT& area, UINT id) {
 
 void DrawOptionPicture(HDC dc, const RECT& area, UINT id) {
   const UINT resource = PictureOf(id);
-  Gdiplus::Bitmap* picture = resource != 0 ? SkinPicture(resource) : nullptr;
-  if (picture == nullptr) {
+  if (resource == 0 ||
+      !DrawSkinPicture(dc, area, resource, Gdiplus::InterpolationModeHighQualityBicubic)) {
     DrawPlainPicture(dc, area, id);
-    return;
   }
-  Gdiplus::Graphics graphics(dc);
-  graphics.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
-  graphics.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
-  graphics.DrawImage(
-      picture, Gdiplus::Rect(area.left, area.top, area.right - area.left, area.bottom - area.top));
 }
 
 }  // namespace kavo::shell

@@ -66,4 +66,17 @@ Gdiplus::Bitmap* SkinPicture(UINT id) {
   return it->second.Bitmap();
 }
 
+bool DrawSkinPicture(HDC dc, const RECT& area, UINT id, Gdiplus::InterpolationMode mode) {
+  Gdiplus::Bitmap* picture = SkinPicture(id);
+  if (picture == nullptr) return false;
+  Gdiplus::Graphics graphics(dc);
+  graphics.SetInterpolationMode(mode);
+  graphics.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+  graphics.DrawImage(
+      picture, Gdiplus::Rect(area.left, area.top, area.right - area.left, area.bottom - area.top),
+      0, 0, static_cast<INT>(picture->GetWidth()), static_cast<INT>(picture->GetHeight()),
+      Gdiplus::UnitPixel);
+  return true;
+}
+
 }  // namespace kavo::shell

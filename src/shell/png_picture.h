@@ -49,4 +49,9 @@ class TAVR_GDIWithPNG : public CGdiPlusBitmap {
 // null when it cannot be loaded, and the caller draws without it.
 Gdiplus::Bitmap* SkinPicture(UINT id);
 
+// Draws skin picture `id` stretched over `area` of `dc` with `mode` (nearest neighbour keeps a
+// flat picture's edges sharp, bicubic smooths a drawing). False, and nothing drawn, when the
+// picture cannot be loaded.
+bool DrawSkinPicture(HDC dc, const RECT& area, UINT id, Gdiplus::InterpolationMode mode);
+
 }  // namespace kavo::shell

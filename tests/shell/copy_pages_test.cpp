@@ -125,9 +125,19 @@ class CopyPagesVolumes : public CopyPages {
  protected:
   void SetUp() override {
     if (Env("KAVO_COPY_IMAGE").empty()) {
-      GTEST_SKIP() << "needs the image volumes X: and Y: that copy_pages_volumes.sh maps";
+      GTEST_SKIP() << "needs the image volumes W:, X: and Y: that copy_pages_volumes.sh maps";
     }
     CopyPages::SetUp();
+  }
+  // Opens the imaging page with volume `drive` chosen and the image `name` chosen with "...",
+  // in the run's folder; returns the image's path as the page shows it.
+  std::wstring ChooseImaging(const wchar_t* drive, const wchar_t* name) {
+    const HWND page = Open(UM_DISK_IMAGING, L"CImagingWnd", kImagingSource);
+    EXPECT_TRUE(Choose(page, kImagingSource, drive));
+    const std::wstring chosen = Env("KAVO_COPY_FOLDER") + L"\\" + name;
+    m_kavo.Click(GetDlgItem(page, kBrowse));
+    EXPECT_TRUE(m_kavo.AnswerFileDialog(10000, chosen));
+    return test::TextOf(GetDlgItem(page, kImagingPath));
   }
   // Presses Next, answers the confirmation Yes when it comes, and returns the message after it.
   test::MessageBoxSeen NextAndAnswer() {
@@ -184,13 +194,8 @@ TEST_F(CopyPagesVolumes, CloningRefusesEachInvalidInputWithItsText) {
 // Imaging X: into a new file chosen with "...": the scan page shows the copy to its end, the
 // program says so and goes home, and the image holds every byte of the volume.
 TEST_F(CopyPagesVolumes, ImagingAVolumeWritesAnIdenticalImage) {
-  const HWND page = Open(UM_DISK_IMAGING, L"CImagingWnd", kImagingSource);
-  ASSERT_TRUE(Choose(page, kImagingSource, L"X:"));
-  const std::wstring chosen = Env("KAVO_COPY_FOLDER") + L"\\copy";
-  m_kavo.Click(GetDlgItem(page, kBrowse));
-  ASSERT_TRUE(m_kavo.AnswerFileDialog(10000, chosen));
-  const std::wstring image = chosen + L".img";
-  EXPECT_EQ(test::TextOf(GetDlgItem(page, kImagingPath)), image);
+  const std::wstring image = ChooseImaging(L"X:", L"copy");
+  EXPECT_EQ(image, Env("KAVO_COPY_FOLDER") + L"\\copy.img");
 
   m_kavo.Click(NextButton());
   test::MessageBoxSeen box = m_kavo.WaitForMessageBox(10000);
@@ -218,11 +223,7 @@ TEST_F(CopyPagesVolumes, ImagingAVolumeWritesAnIdenticalImage) {
 // Cancel during the imaging of W: (2 GB): the question pauses the copy, Yes ends it as
 // terminated, and the program goes home with the image cut short.
 TEST_F(CopyPagesVolumes, CancellingAnImagingAsksThenEndsItAsTerminated) {
-  const HWND page = Open(UM_DISK_IMAGING, L"CImagingWnd", kImagingSource);
-  ASSERT_TRUE(Choose(page, kImagingSource, L"W:"));
-  const std::wstring chosen = Env("KAVO_COPY_FOLDER") + L"\\cancelled";
-  m_kavo.Click(GetDlgItem(page, kBrowse));
-  ASSERT_TRUE(m_kavo.AnswerFileDialog(10000, chosen));
+  const std::wstring image = ChooseImaging(L"W:", L"cancelled");
   m_kavo.Click(NextButton());
   m_kavo.Answer(m_kavo.WaitForMessageBox(10000), IDYES);
   ASSERT_TRUE(test::WaitUntil([&] { return m_kavo.Find(L"CScanSBar") != nullptr; }, 10000));
@@ -234,7 +235,6 @@ TEST_F(CopyPagesVolumes, CancellingAnImagingAsksThenEndsItAsTerminated) {
             L"Are you sure? Data scanning is in progress. Please cancel the current process.");
   // While the question is up the copy waits at its next report (the block under way may still
   // be written): after a second the image no longer grows.
-  const std::wstring image = chosen + L".img";
   Sleep(1000);
   const uint64_t asked = FileSize(image);
   Sleep(1000);

@@ -1,6 +1,6 @@
 // The imaging and cloning pages of Kavo.exe, driven from outside. The tests that copy need the
-// volumes X: (a FAT32 image) and Y: (a smaller empty image) that copy_pages_volumes.sh maps in a
-// wine prefix of its own; elsewhere they are skipped.
+// volumes X: (a FAT32 image), Y: (a smaller empty image) and W: (2 GB of zeros) that
+// copy_pages_volumes.sh maps in a wine prefix of its own; elsewhere they are skipped.
 #include <gtest/gtest.h>
 
 #include <cstdint>

@@ -37,13 +37,16 @@ std::wstring Wide(const std::u16string& text) {
 // Sends the worker's messages to a window, synchronously, once the gate lets the job go on.
 class WindowSink final : public MessageSink {
  public:
-  WindowSink(HWND target, JobGate& gate) : m_target(target), m_gate(gate) {}
+  // `record`, when given, is the job's progress record, whose reports are thinned out.
+  WindowSink(HWND target, JobGate& gate, const ProgressRecord* record = nullptr)
+      : m_target(target), m_gate(gate), m_record(record) {}
   intptr_t Send(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
     m_gate.WaitWhilePaused();
     // A scan reports after every block it reads, thousands of times a second on an empty
-    // stretch of disk; each report waits for the page, so the page gets one every 50 ms and
-    // the job does not go at the page's pace.
-    if (message == UM_PROGRESS) {
+    // stretch of disk; each report waits for the page, so the page gets one every 50 ms, and
+    // the last one, and the job does not go at the page's pace.
+    if (message == UM_PROGRESS && m_record != nullptr &&
+        m_record->Position() < m_record->End()) {
       const ULONGLONG now = GetTickCount64();
       if (now - m_lastProgress < 50) return 0;
       m_lastProgress = now;
@@ -54,6 +57,7 @@ class WindowSink final : public MessageSink {
  private:
   HWND m_target;
   JobGate& m_gate;
+  const ProgressRecord* m_record;
   ULONGLONG m_lastProgress = 0;
 };
 
@@ -85,9 +89,11 @@ class NavigationSink final : public MessageSink {
 // One job: what the worker reads, the gate of the stop question and the sinks of its messages.
 // Shared by the page and the worker's thread, so it lives as long as the longer of the two.
 struct ScanJob {
-  ScanJob(Session& session, HWND page, HWND router, HWND frame)
+  ScanJob(Session& session, HWND page, HWND router, HWND frame,
+          std::shared_ptr<const ProgressRecord> jobRecord)
       : operation(session),
-        progress(page, gate),
+        record(std::move(jobRecord)),
+        progress(page, gate, record.get()),
         navigation(page, router, frame, gate, operation) {
     operation.tree = &tree;
   }
@@ -95,6 +101,8 @@ struct ScanJob {
     for (const HANDLE thread : earlier) CloseHandle(thread);
   }
   OperationContext operation;
+  // Kept for the job's reports: a forward copy lets the session's record go at its end.
+  std::shared_ptr<const ProgressRecord> record;
   // The tree the job builds, until the frame takes it over with the results.
   NodePtr tree;
   JobGate gate;
@@ -204,7 +212,8 @@ void CScanWnd::StartWorker() {
   if (record.State() != PS_RUNNING) record.SetState(PS_RUNNING);
 
   const HWND router = m_context.router != nullptr ? m_context.router->Handle() : nullptr;
-  m_job = std::make_shared<ScanJob>(session, Handle(), router, m_context.frame);
+  m_job = std::make_shared<ScanJob>(session, Handle(), router, m_context.frame,
+                                    session.progressRecord);
   OperationContext& operation = m_job->operation;
   if (m_context.router != nullptr) {
     operation.operation = m_context.router->operation;

@@ -6,8 +6,9 @@
 #
 #   tools/screenshots.sh [KAVO_EXE]   (default build/win64/src/shell/Kavo.exe)
 #
-# Needs Xvfb, xdotool, ImageMagick's import and wine64; wine's own fonts are unpacked into the
-# scratch prefix from Debian's fonts-wine package (downloaded, not installed).
+# Needs Xvfb, xdotool, ImageMagick (convert, import), mkfs.fat, mtools and wine64; wine's own
+# fonts are unpacked into the scratch prefix from Debian's fonts-wine package (downloaded, not
+# installed).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 exe=$(realpath "${1:-$root/build/win64/src/shell/Kavo.exe}")

@@ -33,11 +33,11 @@ class Worker {
       // down by the job's own end. An image searched for volumes or scanned for signatures is
       // not read as one volume at all (that listing would be dropped unseen); a partition row is
       // read here once, for its stage to go on from.
-      if (m_kind == SourceKind::ImageFile && SourceStageNavigates()) return true;
+      if (ImageStageNavigates()) return true;
       DeletedFileScan();
       SetIdle();
       m_scanned = true;
-      if (!SourceStageNavigates()) Navigate(UM_SHOW_RESULTS);
+      if (m_kind != SourceKind::Partition) Navigate(UM_SHOW_RESULTS);
       return true;
     }
     if (op == kOpDiskImaging || op == kOpDiskCloning) {
@@ -109,9 +109,8 @@ class Worker {
     }
   }
 
-  // True when the source-kind stage sends a navigation message of its own.
-  bool SourceStageNavigates() const {
-    if (m_kind == SourceKind::Partition) return true;
+  // True for an image whose source-kind stage searches it and sends a navigation message.
+  bool ImageStageNavigates() const {
     if (m_kind != SourceKind::ImageFile) return false;
     return m_c.imageScanType == ImageScanType::LongScan ||
            (m_c.imageScanType == ImageScanType::RawScan && m_c.advancedSearch != 0);

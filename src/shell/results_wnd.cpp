@@ -432,7 +432,7 @@ LRESULT TAVR_CNorvelTree::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) 
           },
           false);
       dialog.Run(m_context.frame);
-      // The page may have been replaced meanwhile (a job that shows its results twice).
+      // The page may have been replaced while the dialog ran.
       if (Handle() != nullptr) AfterChange();
       return 0;
     }

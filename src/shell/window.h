@@ -48,9 +48,9 @@ class Window {
 // be replaced from inside one of its own handlers (a page's button sends the message that
 // changes the page): its window goes at once, its object when the holder next gets a message
 // of its own, after that handler has returned.
-// While a page runs a job under a modal dialog (the dialog's loop handles every message meanwhile),
-// the objects that messages retire are kept: the page's handler, and the job's thread, still use
-// its object and the tree it shows. User-interface thread only.
+// While a page runs a job under a modal dialog (whose loop handles every message meanwhile), the
+// objects that messages retire are kept: the page's handler, and the job's thread, still use its
+// object and the tree it shows. User-interface thread only.
 class ModalJobScope {
  public:
   ModalJobScope() { ++s_depth; }
@@ -63,8 +63,8 @@ class ModalJobScope {
   static inline int s_depth = 0;
 };
 
-// Frees what `message` stands for now, or, while a modal job runs, asks again in 100 ms with timer
-// `message` of `hwnd`. True when it may be freed now.
+// True when what `message` stands for may be freed now; while a modal job runs, false, and timer
+// `message` of `hwnd` asks again in 100 ms.
 bool FreeNowOrLater(HWND hwnd, UINT message);
 
 class Holder : public Window {

@@ -1,8 +1,9 @@
 #!/bin/sh
 # Runs the copy-page tests that need volumes with real sectors. Raw disks do not read under wine,
 # so image files become the volumes X: (a FAT32 image made by mkfs.fat), Y: (a smaller, empty
-# one) and W: (2 GB of zeros, sparse, for a copy long enough to cancel): each drive letter is a folder for its root and the image for its raw device. The
-# drives must be in place before wine's server starts, so this run has a prefix of its own.
+# one) and W: (2 GB of zeros, sparse, for a copy long enough to cancel): each drive letter is a
+# folder for its root and the image for its raw device. The drives must be in place before
+# wine's server starts, so this run has a prefix of its own.
 # Usage: copy_pages_volumes.sh <source dir> <shell_tests.exe>
 set -e
 source_dir=$1

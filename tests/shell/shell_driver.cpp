@@ -256,10 +256,15 @@ void ShellDriver::Click(HWND button) {
 }
 
 void ShellDriver::Settle() {
-  // A message sent after the posted ones returns once they are handled (a modal box that one of
-  // them opens runs its own loop, which handles this message too).
-  DWORD_PTR ignored = 0;
-  SendMessageTimeoutW(m_frame, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+  // A thread that fetches its next message takes the sent ones before the posted ones, so one
+  // sent message may come back before a click posted just now is handled. Each round trip lets
+  // the program's loop take at least one posted message first (a modal box that one of them opens
+  // runs its own loop, which answers too), and a few cover the posts of one user action.
+  constexpr int kRoundTrips = 4;
+  for (int trip = 0; trip < kRoundTrips; ++trip) {
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(m_frame, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &ignored);
+  }
 }
 
 MessageBoxSeen ShellDriver::WaitForMessageBox(DWORD ms, HANDLE process) {

@@ -60,10 +60,12 @@ else
 fi
 
 # A long log may be cut in the middle where it is shown: the failures once more, at its end.
-if grep -qE '^\[  FAILED  \]|Failure$|ERROR: [A-Za-z]+Sanitizer|runtime error:' "$logs"/native.log "$logs"/asan.log "$logs"/win64.log; then
+reports='Failure$|ERROR: [A-Za-z]+Sanitizer|runtime error:'
+all_logs=("$logs/native.log" "$logs/asan.log" "$logs/win64.log")
+if grep -qE "$reports|^\[  FAILED  \]" "${all_logs[@]}"; then
   echo "== failures"
-  grep -h -A8 -E 'Failure$|ERROR: [A-Za-z]+Sanitizer|runtime error:' "$logs"/native.log "$logs"/asan.log "$logs"/win64.log | head -n 200
-  grep -h -E '^\[  FAILED  \]' "$logs"/native.log "$logs"/asan.log "$logs"/win64.log | sort -u
+  grep -h -A8 -E "$reports" "${all_logs[@]}" | head -n 200
+  grep -h -E '^\[  FAILED  \]' "${all_logs[@]}" | sort -u
 fi
 
 read -r np nf < <(summary "$logs/native.log")

@@ -44,10 +44,6 @@ class Window {
   std::wstring m_name;
 };
 
-// A window that shows one child filling its client area and replaces it on request. A child may
-// be replaced from inside one of its own handlers (a page's button sends the message that
-// changes the page): its window goes at once, its object when the holder next gets a message
-// of its own, after that handler has returned.
 // While a page runs a job under a modal dialog (whose loop handles every message meanwhile), the
 // objects that messages retire are kept: the page's handler, and the job's thread, still use its
 // object and the tree it shows. User-interface thread only.
@@ -67,6 +63,10 @@ class ModalJobScope {
 // `message` of `hwnd` asks again in 100 ms.
 bool FreeNowOrLater(HWND hwnd, UINT message);
 
+// A window that shows one child filling its client area and replaces it on request. A child may
+// be replaced from inside one of its own handlers (a page's button sends the message that
+// changes the page): its window goes at once, its object when the holder next gets a message
+// of its own, after that handler has returned.
 class Holder : public Window {
  public:
   // Destroys the current child and creates `next` under `name`. A child that cannot be created

@@ -10,6 +10,8 @@
 #   DIR/pictures/     the pictures, named by the start sector they were laid at (<sector>.<ext>)
 #   DIR/ntfs.img      an NTFS volume written by ntfs-3g (only as root with FUSE and loop devices)
 #   DIR/ntfs-files/   the files written into it; deleted ones under ntfs-files/deleted/
+#   DIR/exfat.img     an exFAT volume written through exfat-fuse (only as root with FUSE and loop
+#                     devices): folders, empty files, a folder of many entries, deleted files
 set -euo pipefail
 out=${1:?usage: make-fixtures.sh DIR}
 here=$(cd "$(dirname "$0")" && pwd)
@@ -53,9 +55,12 @@ rm -rf "$pics"
 mkdir -p "$pics"
 tmp=$(mktemp -d)
 ntfs_loop=""
+exfat_loop=""
 cleanup() {
   if [ -d "$tmp/ntfs" ]; then umount "$tmp/ntfs" 2>/dev/null || true; fi
   if [ -n "$ntfs_loop" ]; then losetup -d "$ntfs_loop" 2>/dev/null || true; fi
+  if [ -d "$tmp/exfat" ]; then umount "$tmp/exfat" 2>/dev/null || true; fi
+  if [ -n "$exfat_loop" ]; then losetup -d "$exfat_loop" 2>/dev/null || true; fi
   rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -96,6 +101,12 @@ make_ntfs() {
     sync
   done
   head -c 123456 /dev/urandom > "$mnt/Projects/2024/old-report.bin"
+  : > "$mnt/Projects/empty.txt"
+  # A folder large enough for an index allocation, one of its files deleted.
+  mkdir -p "$mnt/Many" "$files/Many"
+  for i in $(seq 1 60); do printf 'file %s\n' "$i" > "$mnt/Many/entry-with-a-longer-name-$i.txt"; done
+  rm "$mnt/Many/entry-with-a-longer-name-30.txt"
+  cp -r "$mnt/Many/." "$files/Many/"
   cp -r "$mnt/Projects/." "$files/Projects/"
   cp -r "$mnt/Unicode été" "$files/"
   mv "$files/Projects/2024/old-report.bin" "$files/deleted/"
@@ -105,5 +116,33 @@ make_ntfs() {
 }
 if command -v mkntfs >/dev/null && command -v ntfs-3g >/dev/null && [ "$(id -u)" -eq 0 ]; then
   make_ntfs || rm -rf "$out/ntfs.img" "$out/ntfs-files"
+fi
+make_exfat() {
+  local img="$out/exfat.img" mnt="$tmp/exfat"
+  rm -f "$img"
+  truncate -s 40M "$img"
+  mkfs.exfat -L KAVOEX "$img" >/dev/null 2>&1 || return 1
+  exfat_loop=$(losetup -f --show "$img" 2>/dev/null) || return 1
+  mkdir -p "$mnt"
+  mount.exfat-fuse "$exfat_loop" "$mnt" 2>/dev/null || return 1
+  mkdir -p "$mnt/Docs/Old" "$mnt/Many"
+  : > "$mnt/Docs/empty.txt"
+  head -c 70000 /dev/urandom > "$mnt/Docs/Old/data.bin"
+  printf 'caf\xc3\xa9\n' > "$mnt/Docs/café.txt"
+  for i in $(seq 1 80); do printf 'entry %s\n' "$i" > "$mnt/Many/file-with-a-long-name-$i.txt"; done
+  for i in 1 2 3 4; do  # interleaved, so their chains are fragmented
+    head -c 20000 /dev/urandom >> "$mnt/Docs/frag-a.bin"
+    head -c 20000 /dev/urandom >> "$mnt/Docs/frag-b.bin"
+    sync
+  done
+  head -c 5000 /dev/urandom > "$mnt/Docs/deleted.bin"
+  sync
+  rm "$mnt/Docs/deleted.bin" "$mnt/Many/file-with-a-long-name-7.txt"
+  umount "$mnt" && rmdir "$mnt"
+  losetup -d "$exfat_loop" && exfat_loop=""
+}
+if command -v mkfs.exfat >/dev/null && command -v mount.exfat-fuse >/dev/null &&
+  [ "$(id -u)" -eq 0 ]; then
+  make_exfat || rm -f "$out/exfat.img"
 fi
 echo "$out"

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <unordered_set>
 
 #include "base/messages.h"
 #include "platform/bytes.h"
@@ -16,7 +17,22 @@ constexpr uint32_t kChunkSectors = 128;  // the MFT walk reads 128 sectors at a 
 constexpr uint64_t kPieceClusters = 16;  // file data is read 16 clusters at a time
 constexpr uint32_t kMaxClusterBytes = 2u << 20;
 constexpr uint64_t kMaxUnitBytes = 4u << 20;
-constexpr uint64_t kRecordNumberMask = 0x0000FFFFFFFFFFFFull;
+constexpr uint32_t kMaxIndexRecordBytes = 64u << 10;
+// A folder index read for deleted names is read up to this size (a folder of a few hundred
+// thousand files); the names past it are not looked for.
+constexpr uint64_t kMaxIndexBytes = 256u << 20;
+constexpr uint32_t kIndexPieceBytes = 1u << 20;
+// The attribute name of folder indexes.
+constexpr uint8_t kI30[] = {'$', 0, 'I', 0, '3', 0, '0', 0};
+constexpr uint32_t kAttrBitmap = 0xB0;
+
+// Index entries: the file reference, the entry and key lengths, flags, then the key (a $FILE_NAME
+// value: parent reference, times, sizes, flags, name length, namespace, name).
+constexpr size_t kIndexEntryKey = 0x10;
+constexpr size_t kFileNameNameOffset = 0x42;
+constexpr uint16_t kIndexEntryLast = 0x0002;
+constexpr uint32_t kFileNameDirectory = 0x10000000;
+constexpr uint8_t kDosNamespace = 2;
 
 // "#<number>": the name of entries without one and of placeholder folders.
 void SetNumberName(ScanEntry& entry, uint32_t number) {
@@ -103,6 +119,13 @@ NtfsReader::NtfsReader(CDisk& source) : m_source(source) {
             m_recordBytes % kFixupStride == 0 && m_recordBytes % m_sectorSize == 0;
   if (!m_valid) return;
   m_sectorsPerRecord = m_recordBytes / m_sectorSize;
+  // Index records are 4 KiB on every volume Windows or other systems write; the boot sector's
+  // value is taken when it is a sound size.
+  const uint32_t indexBytes = v.bytesPerIndexRecord;
+  m_indexRecordBytes = indexBytes >= kFixupStride && indexBytes <= kMaxIndexRecordBytes &&
+                               indexBytes % kFixupStride == 0 && (indexBytes & (indexBytes - 1)) == 0
+                           ? indexBytes
+                           : 4096;
   m_clusterCount = m_volumeSectors / m_sectorsPerCluster;
   m_valid = m_clusterCount != 0;
 }
@@ -147,7 +170,9 @@ const uint8_t* NtfsReader::ReadRecord(uint64_t number) {
     return nullptr;
   }
   // An extension record must still belong to the record being read.
-  if ((LoadLe64(m_extension.data() + 0x20) & kRecordNumberMask) != m_currentNumber) return nullptr;
+  if ((LoadLe64(m_extension.data() + kRecordBaseReference) & kRecordNumberMask) != m_currentNumber) {
+    return nullptr;
+  }
   return m_extension.data();
 }
 
@@ -243,22 +268,11 @@ bool NtfsReader::LocateMft(ProgressRecord* progress) {
     std::vector<uint8_t> owned;
     const std::span<const uint8_t> entries = AttributeList(list, owned);
     m_mftRecords = UINT32_MAX;  // until the first extent tells
-    for (size_t off = 0; off + 0x1A <= entries.size();) {
-      const uint8_t* e = entries.data() + off;
-      const uint32_t type = LoadLe32(e);
-      const uint16_t length = LoadLe16(e + 4);
-      if (length < 0x1A || off + length > entries.size() || type > kAttrData) break;
-      off += length;
-      if (type != kAttrData || e[6] != 0) continue;
-      const uint64_t number = LoadLe64(e + 0x10) & kRecordNumberMask;
-      const uint8_t* holder = ReadRecord(number);
-      Attribute extent;
-      if (holder == nullptr || !FindUnnamedData(holder, m_recordBytes, LoadLe64(e + 8), extent) ||
-          !AddMftExtent(extent)) {
-        break;
-      }
+    ForEachExtent(entries, kAttrData, {}, [this](const Attribute& extent) {
+      if (!AddMftExtent(extent)) return false;
       SortRuns(m_mftRuns);
-    }
+      return true;
+    });
     if (m_mftRuns.empty()) m_mftRecords = 0;
   } else if (data != nullptr) {
     AddMftExtent(*data);
@@ -291,6 +305,8 @@ uint32_t NtfsReader::ListNtfs(ScanEntry* data, ProgressRecord* progress,
     lostFound->nameLength = 10;
     m_lostFound = PrependScanChild(data, std::move(lostFound));
   }
+  m_pendingIndexes.clear();
+  m_indexNames.clear();
   m_index = std::make_unique<RecordIndex>();
   m_index->FindOrIndex(m_data);
   m_index->FindOrIndex(m_lostFound);
@@ -330,6 +346,8 @@ uint32_t NtfsReader::ListNtfs(ScanEntry* data, ProgressRecord* progress,
       }
     }
   }
+  if (!ShouldStop(progress)) ReadIndexes(progress);
+  AttachIndexNames();
   BreakCycles();
   PlaceOrphans();
   m_index.reset();
@@ -340,25 +358,34 @@ uint32_t NtfsReader::ListNtfs(ScanEntry* data, ProgressRecord* progress,
 
 void NtfsReader::ProcessRecord(uint8_t* record, uint64_t number, uint64_t sector) {
   // Extension records are read through their base record's attribute list.
-  if (LoadLe64(record + 0x20) != 0) return;
+  if (LoadLe64(record + kRecordBaseReference) != 0) return;
   if (!CheckRecord(record, m_recordBytes)) return;
   ScanEntryPtr entry = NewScanEntry();
   m_current = record;
   m_currentNumber = number;
-  if (!ParseRecord(record, m_recordBytes, *entry, this)) return;
-  if (LoadLe16(record + 4) == 48) {
-    entry->id = LoadLe32(record + 0x2C);
+  bool hasData = false;
+  if (!ParseRecord(record, m_recordBytes, *entry, this, &hasData)) {
+    // The root folder is never listed itself ("Data" stands for it), but its index is read.
+    if (RecordNumberOf(record, number) == m_data->id && (entry->flags & NF_FOLDER) != 0) {
+      CollectIndex(record, m_data->id);
+    }
+    return;
+  }
+  if (LoadLe16(record + kRecordUsaOffsetField) == 48) {
+    entry->id = LoadLe32(record + kRecordOwnNumber);
   } else if (entry->id == 0) {
     entry->id = static_cast<uint32_t>(number);
   }
   if (entry->name.empty()) SetNumberName(*entry, entry->id);
 
   if ((entry->flags & NF_FOLDER) == 0) {
-    if (entry->size == 0) return;
+    // An empty file has an empty unnamed $DATA attribute; a record without one holds no file.
+    if (!hasData) return;
     entry->location = sector;
     AttachEntry(entry.release());
     return;
   }
+  CollectIndex(record, entry->id);
   // A folder that names itself as its parent is a cycle of one; it goes to Lost+Found.
   if (entry->parentId == entry->id) entry->parentId = kUnknownParentId;
   ScanEntry* kept = FindOrIndexFolder(entry.get());
@@ -379,6 +406,260 @@ void NtfsReader::ProcessRecord(uint8_t* record, uint64_t number, uint64_t sector
     kept = entry.release();
   }
   if (kept->parentId != kUnknownParentId) AttachEntry(kept);
+}
+
+template <typename Take>
+bool NtfsReader::ForEachExtent(std::span<const uint8_t> list, uint32_t type,
+                               std::span<const uint8_t> name, Take take) {
+  bool whole = true;
+  ForEachListEntry(list, type, [&](const AttributeListEntry& e) {
+    if (e.type != type || !std::ranges::equal(e.name, name)) return true;
+    const uint8_t* holder = ReadRecord(e.record);
+    Attribute extent;
+    if (holder == nullptr || !FindAttribute(holder, m_recordBytes, type, name, e.lowVcn, extent)) {
+      whole = false;
+      return false;
+    }
+    return take(extent);
+  });
+  return whole;
+}
+
+void NtfsReader::CollectIndex(const uint8_t* record, uint32_t folder) {
+  PendingIndex pending;
+  pending.folder = folder;
+  const auto addAllocation = [&pending](const Attribute& a) {
+    if (!a.nonResident) return true;
+    DecodeRunList(a.mappingPairs, 0, pending.runs, a.lowVcn);
+    if (a.lowVcn == 0) pending.bytes = std::min(a.realSize, kMaxIndexBytes);
+    return true;
+  };
+  std::span<const uint8_t> list;
+  std::vector<uint8_t> owned;
+  AttributeWalker walker(record, m_recordBytes);
+  Attribute a;
+  while (walker.Next(a)) {
+    if (a.type == kAttrAttributeList) {
+      list = AttributeList(a, owned);
+      continue;
+    }
+    if (!std::ranges::equal(a.name, kI30)) continue;
+    if (a.type == kAttrIndexRoot && !a.nonResident && a.value.size() > 0x10) {
+      ScanIndexNode(a.value.data() + 0x10, a.value.size() - 0x10, folder, true);
+    } else if (a.type == kAttrIndexAllocation && list.empty()) {
+      addAllocation(a);
+    } else if (a.type == kAttrBitmap && !a.nonResident) {
+      pending.bitmap.assign(a.value.begin(), a.value.end());
+    }
+  }
+  // With an attribute list, the extents of the allocation are spread over records in its order
+  // (the base record's own among them).
+  if (!list.empty()) ForEachExtent(list, kAttrIndexAllocation, kI30, addAllocation);
+  if (pending.runs.empty() || pending.bytes == 0) return;
+  SortRuns(pending.runs);
+  m_pendingIndexes.push_back(std::move(pending));
+}
+
+void NtfsReader::ScanIndexNode(const uint8_t* header, size_t available, uint32_t folder,
+                               bool inUse) {
+  if (available < 0x10) return;
+  const uint64_t entries = LoadLe32(header);
+  const uint64_t allocated = std::min<uint64_t>(LoadLe32(header + 8), available);
+  const uint64_t used = inUse ? std::min<uint64_t>(LoadLe32(header + 4), allocated) : entries;
+  if (entries < 0x10 || entries >= allocated) return;
+
+  // Past the entries in use, the bytes of removed entries stay until they are overwritten. Keys
+  // are looked for rather than entries: the end marker of the entries in use is often written
+  // over the header of the first removed entry, its file reference lost with it. A key is taken
+  // only when it is a whole $FILE_NAME of this folder, which rules out stray bytes and the remains
+  // of keys cut by later ones; the record is taken from the entry's header while that is intact.
+  uint64_t off = std::max(used, entries + kIndexEntryKey);
+  off = (off + 7) & ~uint64_t{7};
+  while (off + kFileNameNameOffset + 2 <= allocated) {
+    const uint8_t* key = header + off;
+    const uint8_t length = key[0x40];
+    const uint8_t nameSpace = key[0x41];
+    const uint64_t keyBytes = kFileNameNameOffset + 2 * uint64_t{length};
+    bool taken = length != 0 && nameSpace <= 3 && off + keyBytes <= allocated &&
+                 (LoadLe64(key) & kRecordNumberMask) == folder;
+    IndexName found;
+    for (uint8_t i = 0; taken && i < length; ++i) {
+      const auto c = static_cast<char16_t>(LoadLe16(key + kFileNameNameOffset + 2 * i));
+      if (c < 0x20 || c == u'/') taken = false;
+      found.name.push_back(c);
+    }
+    if (!taken) {
+      off += 8;
+      continue;
+    }
+    if (nameSpace != kDosNamespace) {
+      const uint8_t* e = key - kIndexEntryKey;
+      const uint64_t record = LoadLe64(e) & kRecordNumberMask;
+      const bool headerIntact = LoadLe16(e + 0x08) >= kIndexEntryKey + keyBytes &&
+                                LoadLe16(e + 0x0A) >= keyBytes &&
+                                (LoadLe16(e + 0x0C) & kIndexEntryLast) == 0 &&
+                                record <= UINT32_MAX;
+      found.folder = folder;
+      found.record = headerIntact ? static_cast<uint32_t>(record) : 0;
+      found.sequence = static_cast<uint16_t>(LoadLe64(e) >> 48);
+      found.isFolder = (LoadLe32(key + 0x38) & kFileNameDirectory) != 0;
+      found.size = found.isFolder ? 0 : LoadLe64(key + 0x30);
+      found.createdDate = FileTimeToDosDate(LoadLe64(key + 0x08));
+      found.modifiedDate = FileTimeToDosDate(LoadLe64(key + 0x10));
+      m_indexNames.push_back(std::move(found));
+    }
+    off += (keyBytes + kIndexEntryKey + 7) & ~uint64_t{7};
+  }
+}
+
+void NtfsReader::ReadIndexes(ProgressRecord* progress) {
+  // In disk order, so that a volume's indexes are read in one sweep.
+  std::sort(m_pendingIndexes.begin(), m_pendingIndexes.end(),
+            [](const PendingIndex& a, const PendingIndex& b) {
+              return a.runs.front().lcn < b.runs.front().lcn;
+            });
+  const uint32_t unit = std::max(m_indexRecordBytes, m_clusterBytes);
+  const uint64_t pieceClusters = std::max(kIndexPieceBytes, unit) / m_clusterBytes;
+  std::vector<uint8_t> buffer(pieceClusters * m_clusterBytes);
+  std::vector<ClusterCursor::Piece> pieces;
+  for (const PendingIndex& index : m_pendingIndexes) {
+    if (ShouldStop(progress)) break;
+    ClusterCursor cursor(index.runs);
+    uint64_t recordNumber = 0;
+    for (uint64_t read = 0; read < index.bytes;) {
+      if (!cursor.Take(pieceClusters, pieces)) break;
+      uint64_t filled = 0;
+      for (const auto& piece : pieces) {
+        uint8_t* at = buffer.data() + filled * m_clusterBytes;
+        if (piece.hole || !ReadClusters(piece.lcn, piece.count, at)) {
+          std::memset(at, 0, piece.count * m_clusterBytes);
+        }
+        filled += piece.count;
+      }
+      const uint64_t bytes = std::min(filled * m_clusterBytes, index.bytes - read);
+      for (uint64_t at = 0; at + m_indexRecordBytes <= bytes; at += m_indexRecordBytes) {
+        uint8_t* r = buffer.data() + at;
+        const uint64_t n = recordNumber++;
+        if (std::memcmp(r, "INDX", 4) != 0) continue;
+        // Fix-ups that match are applied; a block whose check fails keeps its two bytes, which
+        // can only spoil the names across it.
+        const uint16_t usaOffset = LoadLe16(r + 4);
+        const uint16_t usaCount = LoadLe16(r + 6);
+        if (usaCount == m_indexRecordBytes / kFixupStride + 1 &&
+            usaOffset + 2u * usaCount <= m_indexRecordBytes) {
+          const uint16_t usn = LoadLe16(r + usaOffset);
+          for (uint32_t k = 1; k < usaCount; ++k) {
+            uint8_t* tail = r + k * kFixupStride - 2;
+            if (LoadLe16(tail) == usn) std::memcpy(tail, r + usaOffset + 2 * k, 2);
+          }
+        }
+        const bool inUse = index.bitmap.empty() ||
+                           (n / 8 < index.bitmap.size() && (index.bitmap[n / 8] >> (n % 8)) & 1);
+        ScanIndexNode(r + 0x18, m_indexRecordBytes - 0x18, index.folder, inUse);
+      }
+      read += filled * m_clusterBytes;
+    }
+  }
+  m_pendingIndexes.clear();
+}
+
+void NtfsReader::AttachIndexNames() {
+  std::stable_sort(m_indexNames.begin(), m_indexNames.end(),
+                   [](const IndexName& a, const IndexName& b) { return a.folder < b.folder; });
+  // Each name is listed once in its folder: not when an entry of the folder already gives it for
+  // the same record (a live file, or a deleted one whose record is intact).
+  std::unordered_set<std::u16string> known;
+  std::unordered_set<std::u16string> names;
+  const auto keyOf = [](std::u16string_view name, uint32_t record) {
+    std::u16string key(name);
+    key.push_back(u'\0');
+    key.push_back(static_cast<char16_t>(record & 0xFFFF));
+    key.push_back(static_cast<char16_t>(record >> 16));
+    return key;
+  };
+  ScanEntry* folder = nullptr;
+  uint32_t current = 0;
+  for (IndexName& found : m_indexNames) {
+    if (folder == nullptr || found.folder != current) {
+      current = found.folder;
+      folder = m_index->Find(current);
+      known.clear();
+      names.clear();
+      if (folder == nullptr) continue;
+      for (const ScanEntry* c = folder->firstChild; c != nullptr; c = c->nextSibling) {
+        const std::u16string_view name = std::u16string_view(c->name).substr(0, c->nameLength);
+        known.insert(keyOf(name, c->id));
+        names.emplace(name);
+      }
+    }
+    // A name whose entry header is gone is taken as another copy of the same name in the folder,
+    // which index reorganisations leave behind for live files.
+    if (folder == nullptr || (found.record == 0 && names.count(found.name)) ||
+        !known.insert(keyOf(found.name, found.record)).second) {
+      continue;
+    }
+    names.insert(found.name);
+    // A placeholder made for the children of a folder whose record is gone gets its name back.
+    ScanEntry* placeholder =
+        found.isFolder && found.record != 0 ? m_index->Find(found.record) : nullptr;
+    ScanEntry* entry = nullptr;
+    if (placeholder != nullptr && placeholder->parent == nullptr &&
+        placeholder->parentId == kUnknownParentId && placeholder != folder) {
+      entry = placeholder;
+    } else {
+      entry = NewScanEntry().release();
+      entry->id = found.record;
+      entry->size = found.size;
+      if (!found.isFolder && found.record != 0) FindIndexNameRecord(found, *entry);
+    }
+    entry->flags = found.isFolder ? NF_FOLDER : 0;
+    entry->parentId = current;
+    entry->createdDate = found.createdDate;
+    entry->modifiedDate = found.modifiedDate;
+    if (found.name.size() > 255) found.name.resize(255);
+    entry->nameLength = static_cast<uint8_t>(found.name.size());
+    entry->name = std::move(found.name);
+    PrependScanChild(folder, ScanEntryPtr(entry));
+  }
+  m_indexNames.clear();
+}
+
+void NtfsReader::FindIndexNameRecord(const IndexName& found, ScanEntry& entry) {
+  const uint64_t sector = RecordSector(found.record);
+  std::vector<uint8_t> record(m_recordBytes);
+  if (sector == 0 || !m_source.ReadSectors(record.data(), m_recordBytes, sector) ||
+      !CheckRecord(record.data(), m_recordBytes) ||
+      LoadLe64(record.data() + kRecordBaseReference) != 0) {
+    return;
+  }
+  const uint16_t sequence = LoadLe16(record.data() + kRecordSequence);
+  const bool inUse = (LoadLe16(record.data() + kRecordFlags) & 1) != 0;
+  if (sequence != found.sequence && (inUse || sequence != uint16_t(found.sequence + 1))) return;
+  ScanEntry parsed;
+  bool hasData = false;
+  m_current = record.data();
+  m_currentNumber = found.record;
+  const bool kept = ParseRecord(record.data(), m_recordBytes, parsed, this, &hasData);
+  m_current = nullptr;
+  m_currentNumber = UINT64_MAX;
+  if (!kept || !hasData || (parsed.flags & NF_FOLDER) != 0) return;
+  entry.location = sector;
+  entry.size = parsed.size;
+}
+
+uint64_t NtfsReader::RecordSector(uint64_t number) const {
+  if (number >= m_mftRecords) return 0;
+  const uint64_t offset = number * m_recordBytes;
+  for (const Run& run : m_mftRuns) {
+    const uint64_t start = run.vcn * m_clusterBytes;
+    if (offset < start || offset - start >= run.length * m_clusterBytes) continue;
+    if (run.sparse || offset + m_recordBytes > start + run.length * m_clusterBytes ||
+        run.lcn >= m_clusterCount) {
+      return 0;
+    }
+    return m_partitionStart + (run.lcn * m_clusterBytes + offset - start) / m_sectorSize;
+  }
+  return 0;
 }
 
 ScanEntry* NtfsReader::FindOrIndexFolder(ScanEntry* entry) {
@@ -463,22 +744,14 @@ bool NtfsReader::CollectData(const uint8_t* record, DataStream& stream) {
     if (a.type == kAttrAttributeList) {
       std::vector<uint8_t> owned;
       const std::span<const uint8_t> entries = AttributeList(a, owned);
-      for (size_t off = 0; off + 0x1A <= entries.size();) {
-        const uint8_t* e = entries.data() + off;
-        const uint32_t type = LoadLe32(e);
-        const uint16_t length = LoadLe16(e + 4);
-        if (length < 0x1A || off + length > entries.size() || type > kAttrData) break;
-        off += length;
-        // Only the unnamed stream is the file's data; named streams are other data.
-        if (type != kAttrData || e[6] != 0) continue;
-        const uint64_t number = LoadLe64(e + 0x10) & kRecordNumberMask;
-        if (number != m_currentNumber && m_mftRuns.empty()) LocateMft(nullptr);
-        const uint8_t* holder = ReadRecord(number);
-        Attribute extent;
-        if (holder == nullptr || !FindUnnamedData(holder, m_recordBytes, LoadLe64(e + 8), extent)) {
-          return false;
-        }
-        add(extent);
+      // Only the unnamed stream is the file's data; named streams are other data. Extension
+      // records are found through the MFT's run list.
+      if (m_mftRuns.empty()) LocateMft(nullptr);
+      if (!ForEachExtent(entries, kAttrData, {}, [&](const Attribute& extent) {
+            add(extent);
+            return true;
+          })) {
+        return false;
       }
       SortRuns(stream.runs);
       return stream.found;
@@ -581,7 +854,8 @@ bool NtfsReader::WriteCompressed(const DataStream& stream, uint64_t limit, FileO
 bool NtfsReader::ExtractNtfsFile(const RecoveredNode& node, FileOutput& output,
                                  ProgressRecord* progress) {
   m_damagedUnits = 0;
-  if (!m_valid || node.location < m_partitionStart ||
+  // Location 0: a name that only a folder's index still holds, its record gone.
+  if (!m_valid || node.location == 0 || node.location < m_partitionStart ||
       node.location - m_partitionStart >= m_volumeSectors ||
       m_volumeSectors - (node.location - m_partitionStart) < m_sectorsPerRecord) {
     return false;
@@ -592,7 +866,7 @@ bool NtfsReader::ExtractNtfsFile(const RecoveredNode& node, FileOutput& output,
     return false;
   }
   m_current = record.data();
-  m_currentNumber = LoadLe16(record.data() + 4) == 48 ? LoadLe32(record.data() + 0x2C) : node.id;
+  m_currentNumber = RecordNumberOf(record.data(), node.id);
   DataStream stream;
   const bool collected = CollectData(record.data(), stream);
   m_current = nullptr;

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
+#include <string>
 #include <vector>
 
 #include "base/message_sink.h"
@@ -56,7 +58,48 @@ class NtfsReader final : private NtfsRecordSource {
   const uint8_t* ReadRecord(uint64_t number) override;
   bool ReadValue(const RunList& runs, uint32_t bytes, std::vector<uint8_t>& out) override;
 
+  // A folder's index allocation and bitmap, read after the MFT walk for the names of deleted
+  // files that only the index still holds.
+  struct PendingIndex {
+    uint32_t folder = 0;
+    RunList runs;
+    uint64_t bytes = 0;
+    std::vector<uint8_t> bitmap;  // bit i: index record i in use; empty when unknown
+  };
+  // A name from the free space of a folder's index.
+  struct IndexName {
+    uint32_t folder = 0;
+    uint32_t record = 0;    // 0 when the entry's header was overwritten
+    uint16_t sequence = 0;  // of the file reference
+    bool isFolder = false;
+    std::u16string name;
+    uint64_t size = 0;
+    uint16_t createdDate = 0;
+    uint16_t modifiedDate = 0;
+  };
+
   bool ReadClusters(uint64_t lcn, uint64_t count, uint8_t* out);
+  // Calls `take` with each extent of the attribute of `type` named `name` that an attribute list
+  // names, from the record that holds it; `take` returns false to end the walk. False when a
+  // holder record cannot be read or lacks its extent.
+  template <typename Take>
+  bool ForEachExtent(std::span<const uint8_t> list, uint32_t type, std::span<const uint8_t> name,
+                     Take take);
+  // Notes the index of a folder record: the free space of its index root now, its index
+  // allocation for ReadIndexes.
+  void CollectIndex(const uint8_t* record, uint32_t folder);
+  // Takes the names in the free space of one index node (entries that are no longer in use), or
+  // in the whole node when `inUse` is false.
+  void ScanIndexNode(const uint8_t* header, size_t available, uint32_t folder, bool inUse);
+  void ReadIndexes(ProgressRecord* progress);
+  // Lists the index names that no entry of their folder already gives as deleted entries.
+  void AttachIndexNames();
+  // Points a file named only by an index at its record when the record still holds that file
+  // (same sequence number, or the next one when the record was freed); its size then comes from
+  // the record.
+  void FindIndexNameRecord(const IndexName& found, ScanEntry& entry);
+  // The sector of record `number` when its bytes lie in one run of the MFT; 0 otherwise.
+  uint64_t RecordSector(uint64_t number) const;
   // Reads `bytes` bytes at byte `offset` of the MFT through its run list.
   bool ReadMftBytes(uint64_t offset, uint32_t bytes, uint8_t* out);
   bool AddMftExtent(const Attribute& data);
@@ -95,6 +138,10 @@ class NtfsReader final : private NtfsRecordSource {
   const uint8_t* m_current = nullptr;
   uint64_t m_currentNumber = UINT64_MAX;
   std::vector<uint8_t> m_extension;  // the last extension record read
+
+  uint32_t m_indexRecordBytes = 0;
+  std::vector<PendingIndex> m_pendingIndexes;
+  std::vector<IndexName> m_indexNames;
 
   // The listing's hierarchy.
   std::unique_ptr<RecordIndex> m_index;

@@ -29,11 +29,6 @@ constexpr uint32_t kNonResidentHeader = 0x40;
 constexpr size_t kFileNameHeader = 0x42;
 constexpr uint8_t kDosNamespace = 2;
 
-// Attribute-list entry.
-constexpr size_t kListEntryHeader = 0x1A;
-
-constexpr uint64_t kRecordNumberMask = 0x0000FFFFFFFFFFFFull;
-
 // Metadata files that are never listed.
 constexpr std::array<std::u16string_view, 11> kDroppedNames = {
     u"$MFT",    u"$MFTMirr", u"$LogFile", u"$Volume", u"$AttrDef", u".",
@@ -237,11 +232,11 @@ uint16_t FileTimeToDosDate(uint64_t fileTime) {
   return static_cast<uint16_t>(((year - 1980) << 9) | (month << 5) | day);
 }
 
-bool FindUnnamedData(const uint8_t* record, uint32_t recordBytes, uint64_t lowVcn,
-                     Attribute& attribute) {
+bool FindAttribute(const uint8_t* record, uint32_t recordBytes, uint32_t type,
+                   std::span<const uint8_t> name, uint64_t lowVcn, Attribute& attribute) {
   AttributeWalker walker(record, recordBytes);
   while (walker.Next(attribute)) {
-    if (attribute.type == kAttrData && attribute.name.empty() &&
+    if (attribute.type == type && std::ranges::equal(attribute.name, name) &&
         (attribute.nonResident ? attribute.lowVcn : 0) == lowVcn) {
       return true;
     }
@@ -250,7 +245,8 @@ bool FindUnnamedData(const uint8_t* record, uint32_t recordBytes, uint64_t lowVc
 }
 
 bool ParseRecord(const uint8_t* record, uint32_t recordBytes, ScanEntry& entry,
-                 NtfsRecordSource* source) {
+                 NtfsRecordSource* source, bool* hasData) {
+  if (hasData != nullptr) *hasData = false;
   if (recordBytes < 0x30) return false;
   const uint16_t recordFlags = LoadLe16(record + kOffRecordFlags);
   const bool inUse = (recordFlags & kRecordInUse) != 0;
@@ -290,27 +286,21 @@ bool ParseRecord(const uint8_t* record, uint32_t recordBytes, ScanEntry& entry,
               static_cast<uint32_t>(std::min<uint64_t>(a.realSize, kMaxAttributeListBytes));
           if (source->ReadValue(runs, bytes, owned)) list = owned;
         }
-        for (size_t off = 0; off + kListEntryHeader <= list.size();) {
-          const uint8_t* e = list.data() + off;
-          const uint32_t type = LoadLe32(e);
-          const uint16_t length = LoadLe16(e + 4);
-          if (length < kListEntryHeader || off + length > list.size() || type > kAttrData) break;
-          const uint8_t nameLength = e[6];
-          const uint64_t number = LoadLe64(e + 0x10) & kRecordNumberMask;
-          if (type == kAttrFileName && entry.name.empty()) {
-            if (const uint8_t* other = recordFor(number)) {
+        ForEachListEntry(list, kAttrData, [&](const AttributeListEntry& e) {
+          if (e.type == kAttrFileName && entry.name.empty()) {
+            if (const uint8_t* other = recordFor(e.record)) {
               TakeNameFromRecord(other, recordBytes, entry);
             }
-          } else if (type == kAttrData && nameLength == 0 && LoadLe64(e + 8) == 0 && !sizeKnown) {
+          } else if (e.type == kAttrData && e.name.empty() && e.lowVcn == 0 && !sizeKnown) {
             Attribute data;
-            const uint8_t* other = recordFor(number);
+            const uint8_t* other = recordFor(e.record);
             if (other != nullptr && FindUnnamedData(other, recordBytes, 0, data)) {
               entry.size = DataSize(data);
               sizeKnown = true;
             }
           }
-          off += length;
-        }
+          return true;
+        });
         if (!directory) done = true;
         break;
       }
@@ -323,6 +313,7 @@ bool ParseRecord(const uint8_t* record, uint32_t recordBytes, ScanEntry& entry,
         if (!a.name.empty()) break;
         if (directory) return false;
         entry.size = DataSize(a);
+        sizeKnown = true;
         done = true;
         break;
 
@@ -339,6 +330,7 @@ bool ParseRecord(const uint8_t* record, uint32_t recordBytes, ScanEntry& entry,
     }
   }
 
+  if (hasData != nullptr) *hasData = sizeKnown;
   const std::u16string_view name(entry.name);
   if (std::find(kDroppedNames.begin(), kDroppedNames.end(), name) != kDroppedNames.end()) {
     entry.name.clear();

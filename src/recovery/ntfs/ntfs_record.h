@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/bytes.h"
 #include "recovery/tree.h"
 
 namespace kavo {
@@ -18,11 +19,28 @@ inline constexpr uint32_t kAttrAttributeList = 0x20;
 inline constexpr uint32_t kAttrFileName = 0x30;
 inline constexpr uint32_t kAttrData = 0x80;
 inline constexpr uint32_t kAttrIndexRoot = 0x90;
+inline constexpr uint32_t kAttrIndexAllocation = 0xA0;
 inline constexpr uint32_t kAttrEnd = 0xFFFFFFFF;
 
 // The update-sequence stride: the last two bytes of every 512-byte block of a record carry the
 // update sequence number, whatever the volume's sector size.
 inline constexpr uint32_t kFixupStride = 512;
+
+// Record header fields that the readers above the record layer use.
+inline constexpr uint32_t kRecordUsaOffsetField = 0x04;   // 16 bits: 48 on records that carry
+inline constexpr uint32_t kRecordSequence = 0x10;         // 16 bits
+inline constexpr uint32_t kRecordFlags = 0x16;            // 16 bits: 1 in use, 2 directory
+inline constexpr uint32_t kRecordBaseReference = 0x20;    // 64 bits: 0 on base records
+inline constexpr uint32_t kRecordOwnNumber = 0x2C;        // 32 bits, when the offset above is 48
+
+// The record's own number when its header carries one, else `fallback` (its place in the MFT).
+inline uint64_t RecordNumberOf(const uint8_t* record, uint64_t fallback) {
+  return LoadLe16(record + kRecordUsaOffsetField) == 48 ? LoadLe32(record + kRecordOwnNumber)
+                                                         : fallback;
+}
+
+// A file reference: the record number in its low 48 bits, the record's sequence number above.
+inline constexpr uint64_t kRecordNumberMask = 0x0000FFFFFFFFFFFFull;
 
 // The largest attribute list read (NTFS limits the list to 256 KiB).
 inline constexpr uint32_t kMaxAttributeListBytes = 256 * 1024;
@@ -108,11 +126,53 @@ class NtfsRecordSource {
 // base record of `recordBytes` bytes. `source` may be null: attribute lists are then read only
 // when resident and only from this record. False when the record is to be dropped: a folder with
 // unnamed data, a file with an index root, a system file of the metadata set, or ".".
+// `hasData` (may be null) tells whether the record has an unnamed $DATA attribute: a file with
+// one is a file even when it is empty; a file record without one holds no file data at all.
 bool ParseRecord(const uint8_t* record, uint32_t recordBytes, ScanEntry& entry,
-                 NtfsRecordSource* source);
+                 NtfsRecordSource* source, bool* hasData = nullptr);
+
+// The attribute of `type` named `name` (UTF-16LE bytes; empty for an unnamed one) with the given
+// lowest cluster in a checked record.
+bool FindAttribute(const uint8_t* record, uint32_t recordBytes, uint32_t type,
+                   std::span<const uint8_t> name, uint64_t lowVcn, Attribute& attribute);
 
 // The unnamed $DATA attribute with the given lowest cluster in a checked record.
-bool FindUnnamedData(const uint8_t* record, uint32_t recordBytes, uint64_t lowVcn,
-                     Attribute& attribute);
+inline bool FindUnnamedData(const uint8_t* record, uint32_t recordBytes, uint64_t lowVcn,
+                            Attribute& attribute) {
+  return FindAttribute(record, recordBytes, kAttrData, {}, lowVcn, attribute);
+}
+
+// One entry of an attribute list: the attribute's type, name (UTF-16LE bytes), lowest cluster
+// and the record that holds it.
+struct AttributeListEntry {
+  uint32_t type = 0;
+  std::span<const uint8_t> name;
+  uint64_t lowVcn = 0;
+  uint64_t record = 0;
+};
+
+// Calls `visit` for each well-formed entry of an attribute list's value, in order, until an
+// entry of a type above `lastType`, a malformed entry, or `visit` returning false.
+template <typename Visit>
+void ForEachListEntry(std::span<const uint8_t> list, uint32_t lastType, Visit visit) {
+  constexpr size_t kEntryHeader = 0x1A;
+  for (size_t off = 0; off + kEntryHeader <= list.size();) {
+    const uint8_t* e = list.data() + off;
+    AttributeListEntry entry;
+    entry.type = LoadLe32(e);
+    const size_t length = LoadLe16(e + 4);
+    const size_t nameLength = e[6];
+    const size_t nameOffset = e[7];
+    if (length < kEntryHeader || off + length > list.size() || entry.type > lastType) return;
+    if (nameLength != 0) {
+      if (nameOffset + 2 * nameLength > length) return;
+      entry.name = {e + nameOffset, 2 * nameLength};
+    }
+    entry.lowVcn = LoadLe64(e + 8);
+    entry.record = LoadLe64(e + 0x10) & kRecordNumberMask;
+    off += length;
+    if (!visit(entry)) return;
+  }
+}
 
 }  // namespace kavo

@@ -227,8 +227,9 @@ TEST(ListNtfs, HierarchyPlaceholdersOrphansAndOrder) {
   volume.SetRecord(18, File(18, 40, u"orphan.bin", Bytes(7, 3), 0));
   // Names are kept as the disk has them.
   volume.SetRecord(19, File(19, 5, u"../a/b\\c\x01", Bytes(8, 4)));
-  // Dropped: an empty file.
+  // An empty file is listed; a file record without unnamed data holds no file.
   volume.SetRecord(20, File(20, 5, u"empty", Bytes()));
+  volume.SetRecord(22, RecordBuilder(22, kInUse).FileName(5, u"no-data").Build());
   // The older record layout: the number comes from the record's place in the MFT.
   volume.SetRecord(
       21, RecordBuilder(0, kInUse, 42).FileName(5, u"old.txt").Resident(0x80, Bytes(3, 9)).Build());
@@ -243,7 +244,9 @@ TEST(ListNtfs, HierarchyPlaceholdersOrphansAndOrder) {
   EXPECT_EQ(l.byPath.at("Lost+Found/#40")->flags, NF_FOLDER);
   EXPECT_EQ(l.byPath.at("Lost+Found/#40/orphan.bin")->flags, 0);
   EXPECT_EQ(l.byPath.count(std::string("../a/b\\c\x01")), 1u);
-  EXPECT_EQ(l.byPath.count("empty"), 0u);
+  ASSERT_EQ(l.byPath.count("empty"), 1u);
+  EXPECT_EQ(l.byPath.at("empty")->size, 0u);
+  EXPECT_EQ(l.byPath.count("no-data"), 0u);
   ASSERT_EQ(l.byPath.count("old.txt"), 1u);
   EXPECT_EQ(l.byPath.at("old.txt")->id, 21u);
   EXPECT_EQ(l.byPath.at("old.txt")->location, SyntheticVolume::kMftCluster * 8 + 21 * 2);
@@ -251,6 +254,71 @@ TEST(ListNtfs, HierarchyPlaceholdersOrphansAndOrder) {
   const RecoveredNode* last = l.root->firstChild->firstChild;
   while (last->nextSibling != nullptr) last = last->nextSibling;
   EXPECT_EQ(NodeName(*last), u"Lost+Found");
+}
+
+// An index root whose entries in use end at once (the end marker), followed in its free space by
+// keys of removed entries: {record (0: the header overwritten), parent, name, size}.
+struct StaleKey {
+  uint32_t record;
+  uint32_t parent;
+  std::u16string_view name;
+  uint64_t size;
+};
+Bytes FolderWithStaleKeys(uint32_t number, std::initializer_list<StaleKey> keys) {
+  Bytes v(0x20 + 0x10, 0);
+  StoreLe32(&v[0], 0x30);
+  StoreLe32(&v[0x10], 0x10);  // entries offset; the end marker is the only entry in use
+  StoreLe32(&v[0x14], 0x20);
+  StoreLe16(&v[0x20 + 8], 0x10);
+  StoreLe16(&v[0x20 + 0x0C], 2);
+  for (const StaleKey& k : keys) {
+    const size_t at = v.size();
+    const size_t keyBytes = 0x42 + 2 * k.name.size();
+    v.resize(at + ((0x10 + keyBytes + 7) & ~size_t{7}), 0);
+    if (k.record != 0) {
+      StoreLe64(&v[at], k.record | (uint64_t{1} << 48));
+      StoreLe16(&v[at + 8], static_cast<uint16_t>(v.size() - at));
+      StoreLe16(&v[at + 0x0A], static_cast<uint16_t>(keyBytes));
+    }
+    StoreLe64(&v[at + 0x10], k.parent);
+    StoreLe64(&v[at + 0x10 + 0x30], k.size);
+    v[at + 0x10 + 0x40] = static_cast<uint8_t>(k.name.size());
+    v[at + 0x10 + 0x41] = 1;
+    for (size_t i = 0; i < k.name.size(); ++i) StoreLe16(&v[at + 0x10 + 0x42 + 2 * i], k.name[i]);
+  }
+  StoreLe32(&v[0x18], static_cast<uint32_t>(v.size() - 0x10));  // allocated
+  return RecordBuilder(number, kInUse | kDirectory)
+      .StandardInformation(kJune2021, kJune2021)
+      .FileName(5, u"box")
+      .Resident(0x90, v, u"$I30")
+      .Build();
+}
+
+TEST(ListNtfs, NamesThatOnlyAFolderIndexHoldsAreListedAsDeleted) {
+  SyntheticVolume volume;
+  volume.SetRecord(16, File(16, 30, u"live.txt", Bytes(4, 1)));
+  // Record 17 now holds another file: the index's old name for it has lost its data.
+  volume.SetRecord(17, File(17, 5, u"new.txt", Bytes(3, 2)));
+  volume.SetRecord(30, FolderWithStaleKeys(30, {{0, 30, u"gone.txt", 1234},
+                                                {16, 30, u"live.txt", 4},
+                                                {0, 30, u"live.txt", 4},
+                                                {0, 99, u"elsewhere.txt", 1},
+                                                {17, 30, u"renamed.txt", 3}}));
+  const Listing l = List(volume);
+  ASSERT_EQ(l.byPath.count("box/gone.txt"), 1u);
+  const RecoveredNode& gone = *l.byPath.at("box/gone.txt");
+  EXPECT_EQ(gone.flags, 0);
+  EXPECT_EQ(gone.size, 1234u);
+  EXPECT_EQ(gone.location, 0u);  // its record is unknown: no data
+  // A stale copy of a live entry is not listed again; nor is a key of another folder.
+  size_t children = 0;
+  for (const RecoveredNode* c = l.byPath.at("box")->firstChild; c; c = c->nextSibling) ++children;
+  EXPECT_EQ(children, 3u);
+  EXPECT_EQ(l.byPath.count("box/elsewhere.txt"), 0u);
+  // An old name of a record that still holds the same file (same sequence) reads its data.
+  ASSERT_EQ(l.byPath.count("box/renamed.txt"), 1u);
+  EXPECT_EQ(l.byPath.at("box/renamed.txt")->flags, 0);
+  EXPECT_EQ(l.byPath.at("box/renamed.txt")->location, l.byPath.at("new.txt")->location);
 }
 
 TEST(ListNtfs, ParentCyclesEndInLostAndFound) {

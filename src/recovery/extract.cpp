@@ -102,8 +102,7 @@ std::optional<std::filesystem::path> Extractor::CreateOutput(
       } else if (m_createdFiles.count(path.u16string())) {
         // Two files of one folder with the same name (a deleted file and its live successor):
         // the second is kept beside the first, with the code of "file exists" in front.
-        name = u"80" + name;
-        if (name.size() > kMaxOutputName) name.resize(kMaxOutputName);
+        name = FitOutputName(u"80" + name);
         continue;
       } else {
         platform::OpenResult opened =
@@ -120,10 +119,7 @@ std::optional<std::filesystem::path> Extractor::CreateOutput(
     const platform::ErrorKind kind =
         error == 0xFFFFFFFF ? platform::ErrorKind::AlreadyExists : platform::ClassifyError(error);
     switch (kind) {
-      case platform::ErrorKind::AlreadyExists:
-        name = u"183" + name;
-        if (name.size() > kMaxOutputName) name.resize(kMaxOutputName);
-        continue;
+      case platform::ErrorKind::AlreadyExists: name = FitOutputName(u"183" + name); continue;
       case platform::ErrorKind::PathNotFound:
       case platform::ErrorKind::NameTooLong:
         Problem("cannot create " + Utf8(path) + ": " + platform::ErrorText(error));
@@ -145,6 +141,18 @@ std::optional<std::filesystem::path> Extractor::CreateOutput(
 std::optional<std::filesystem::path> Extractor::ExtractNode(
     const std::filesystem::path& destination, const RecoveredNode& node) {
   if (m_aborted) return std::nullopt;
+  // Whatever one node's save meets (a name the system cannot take, a full disk, a failed
+  // allocation), it is that node's error; the save goes on with the next.
+  try {
+    return SaveNode(destination, node);
+  } catch (const std::exception& e) {
+    Problem("cannot save " + platform::Utf16ToUtf8(NodeName(node)) + ": " + e.what());
+    return std::nullopt;
+  }
+}
+
+std::optional<std::filesystem::path> Extractor::SaveNode(const std::filesystem::path& destination,
+                                                         const RecoveredNode& node) {
   std::unique_ptr<FileOutput> file;
   std::optional<std::filesystem::path> path = CreateOutput(destination, node, file);
   if (!path) return std::nullopt;

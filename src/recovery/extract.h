@@ -53,6 +53,8 @@ class Extractor {
   std::function<void(const std::string&)> onProblem;
 
  private:
+  std::optional<std::filesystem::path> SaveNode(const std::filesystem::path& destination,
+                                                const RecoveredNode& node);
   std::optional<std::filesystem::path> CreateOutput(const std::filesystem::path& destination,
                                                     const RecoveredNode& node,
                                                     std::unique_ptr<FileOutput>& file);

@@ -8,11 +8,13 @@ namespace kavo {
 namespace {
 
 bool IsForbidden(char16_t c) {
-  return c < 0x20 || c == 0x7F || c == u'/' || c == u'\\' || c == u':' || c == u'*' ||
-         c == u'?' || c == u'"' || c == u'<' || c == u'>' || c == u'|';
+  return c < 0x20 || c == 0x7F || c == u'/' || c == u'\\' || c == u':' || c == u'*' || c == u'?' ||
+         c == u'"' || c == u'<' || c == u'>' || c == u'|';
 }
 
-char16_t Upper(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
+char16_t Upper(char16_t c) {
+  return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
+}
 
 // CON, PRN, AUX, NUL, COM1-9, LPT1-9, alone or before an extension ("nul.txt"), in any case.
 bool IsReservedDeviceName(std::u16string_view name) {
@@ -26,14 +28,67 @@ bool IsReservedDeviceName(std::u16string_view name) {
          base[3] >= u'1' && base[3] <= u'9';
 }
 
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsHighSurrogate(char16_t c) {
+  return c >= 0xD800 && c <= 0xDBFF;
+}
+bool IsLowSurrogate(char16_t c) {
+  return c >= 0xDC00 && c <= 0xDFFF;
+}
+
+// Bytes of the UTF-8 form of one unit (a surrogate pair's four bytes counted on its high half).
+size_t Utf8Bytes(char16_t c) {
+  if (c < 0x80) return 1;
+  if (c < 0x800) return 2;
+  if (IsHighSurrogate(c)) return 4;
+  if (IsLowSurrogate(c)) return 0;
+  return 3;
+}
+
+// Units of `units` that fit in `bytes` bytes of UTF-8, a pair never split.
+size_t FittingUnits(std::u16string_view units, size_t bytes) {
+  size_t used = 0;
+  size_t i = 0;
+  for (; i < units.size(); ++i) {
+    const size_t n = Utf8Bytes(units[i]);
+    if (used + n > bytes) break;
+    used += n;
+  }
+  if (i > 0 && i < units.size() && IsHighSurrogate(units[i - 1])) --i;
+  return i;
+}
+
+size_t Utf8Length(std::u16string_view units) {
+  size_t n = 0;
+  for (char16_t c : units) n += Utf8Bytes(c);
+  return n;
+}
 
 }  // namespace
 
+std::u16string FitOutputName(std::u16string name) {
+  if (name.size() <= kMaxOutputName && Utf8Length(name) <= kMaxOutputNameBytes) return name;
+  const size_t dot = name.rfind(u'.');
+  const size_t extLength =
+      (dot != std::u16string::npos && dot > 0 && name.size() - dot <= 16) ? name.size() - dot : 0;
+  const std::u16string_view ext = std::u16string_view(name).substr(name.size() - extLength);
+  const size_t baseUnits = kMaxOutputName - extLength;
+  const size_t baseBytes = kMaxOutputNameBytes - Utf8Length(ext);
+  const std::u16string_view base = std::u16string_view(name).substr(0, name.size() - extLength);
+  const size_t keep = FittingUnits(base.substr(0, std::min(base.size(), baseUnits)), baseBytes);
+  return std::u16string(base.substr(0, keep)) + std::u16string(ext);
+}
+
 std::u16string SafeOutputName(std::u16string_view name) {
   std::u16string out(name.substr(0, name.find(u'\0')));
-  for (char16_t& c : out) {
-    if (IsForbidden(c)) c = u'_';
+  for (size_t i = 0; i < out.size(); ++i) {
+    char16_t& c = out[i];
+    if (IsForbidden(c)) {
+      c = u'_';
+    } else if (IsHighSurrogate(c) && i + 1 < out.size() && IsLowSurrogate(out[i + 1])) {
+      ++i;  // a whole pair
+    } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
+      c = 0xFFFD;
+    }
   }
   if (out.empty()) return u"_";
   if (std::all_of(out.begin(), out.end(), [](char16_t c) { return c == u'.'; })) {
@@ -41,15 +96,7 @@ std::u16string SafeOutputName(std::u16string_view name) {
   }
   if (out.back() == u'.' || out.back() == u' ') out.back() = u'_';
   if (IsReservedDeviceName(out)) out.insert(out.begin(), u'_');
-
-  if (out.size() > kMaxOutputName) {
-    const size_t dot = out.rfind(u'.');
-    const size_t extLength = (dot != std::u16string::npos && out.size() - dot <= 16) ? out.size() - dot : 0;
-    size_t keep = kMaxOutputName - extLength;
-    if (keep > 0 && IsHighSurrogate(out[keep - 1])) --keep;  // never split a surrogate pair
-    out = out.substr(0, keep) + out.substr(out.size() - extLength);
-  }
-  return out;
+  return FitOutputName(std::move(out));
 }
 
 }  // namespace kavo

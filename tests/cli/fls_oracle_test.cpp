@@ -9,8 +9,8 @@
 #include <set>
 
 #include "cli/cli_support.h"
-#include "recovery/names.h"
 #include "platform/text.h"
+#include "recovery/names.h"
 #include "support/fixtures.h"
 #include "support/process.h"
 #include "support/test_paths.h"
@@ -57,13 +57,17 @@ std::string JsonField(const std::string& line, const std::string& key) {
       continue;
     }
     const char e = line[++i];
-    if (e == 'n') out += '\n';
-    else if (e == 'r') out += '\r';
-    else if (e == 't') out += '\t';
+    if (e == 'n')
+      out += '\n';
+    else if (e == 'r')
+      out += '\r';
+    else if (e == 't')
+      out += '\t';
     else if (e == 'u') {
       out += static_cast<char>(std::stoi(line.substr(i + 1, 4), nullptr, 16));
       i += 4;
-    } else out += e;
+    } else
+      out += e;
   }
   return out;
 }
@@ -106,11 +110,11 @@ std::string Quoted(const std::string& s) {
 // $OrphanFiles ..., volume labels, NTFS named streams and the NTFS metadata files kavo never lists.
 std::vector<FlsEntry> FlsListing(const std::string& image, uint64_t start) {
   static const std::set<std::string> kMetadata = {
-      "$MFT",    "$MFTMirr", "$LogFile", "$Volume", "$AttrDef",      "$Bitmap",
-      "$Boot",   "$BadClus", "$Secure",  "$UpCase", "$ALLOC_BITMAP", "$UPCASE_TABLE"};
+      "$MFT",  "$MFTMirr", "$LogFile", "$Volume", "$AttrDef",      "$Bitmap",
+      "$Boot", "$BadClus", "$Secure",  "$UpCase", "$ALLOC_BITMAP", "$UPCASE_TABLE"};
   std::vector<FlsEntry> entries;
-  const std::string out =
-      Capture("TZ=UTC fls -r -p -l -o " + std::to_string(start) + " " + Quoted(image) + " 2>/dev/null");
+  const std::string out = Capture("TZ=UTC fls -r -p -l -o " + std::to_string(start) + " " +
+                                  Quoted(image) + " 2>/dev/null");
   for (const std::string& line : test::Lines(out)) {
     std::vector<std::string> f;
     for (size_t b = 0;;) {
@@ -183,8 +187,7 @@ fs::path SavedPath(const fs::path& out, const std::string& kavoPath) {
   fs::path p = out;
   for (size_t b = 0;;) {
     const size_t e = kavoPath.find('/', b);
-    const std::u16string part =
-        SafeOutputName(platform::Utf8ToUtf16(kavoPath.substr(b, e - b)));
+    const std::u16string part = SafeOutputName(platform::Utf8ToUtf16(kavoPath.substr(b, e - b)));
     p /= fs::path(part);
     if (e == std::string::npos) break;
     b = e + 1;
@@ -206,8 +209,8 @@ void CompareWithFls(const OracleImage& img) {
   ASSERT_FALSE(fls.empty()) << "fls lists nothing on " << img.file;
   const auto kavo = KavoListing(img.file, img.start);
   test::ScratchDir out;
-  const auto saved = Cli({"recover", img.file, "--start", std::to_string(img.start), "--out",
-                          out.path().string()});
+  const auto saved = Cli(
+      {"recover", img.file, "--start", std::to_string(img.start), "--out", out.path().string()});
   ASSERT_EQ(saved.exitCode, 0) << saved.err;
 
   size_t live = 0, matched = 0;
@@ -268,9 +271,12 @@ const std::vector<OracleImage>& ReferenceImages(std::string& why) {
       uint64_t start;
       bool ntfs;
     } kImages[] = {
-        {"ntfs-win10.tgz", "ntfs-win10", 2048, true}, {"ntfs_index.raw.gz", "ntfs_index", 128, true},
-        {"ntfs3.raw.gz", "ntfs3", 0, true},           {"fat_lfn_test.raw.gz", "fat_lfn_test", 0, false},
-        {"fat12.raw.gz", "fat12", 0, false},          {"exfat_encrypted.raw.gz", "exfat_encrypted", 0, false},
+        {"ntfs-win10.tgz", "ntfs-win10", 2048, true},
+        {"ntfs_index.raw.gz", "ntfs_index", 128, true},
+        {"ntfs3.raw.gz", "ntfs3", 0, true},
+        {"fat_lfn_test.raw.gz", "fat_lfn_test", 0, false},
+        {"fat12.raw.gz", "fat12", 0, false},
+        {"exfat_encrypted.raw.gz", "exfat_encrypted", 0, false},
     };
     for (const auto& r : kImages) {
       const fs::path archive = from / r.archive;
@@ -280,10 +286,9 @@ const std::vector<OracleImage>& ReferenceImages(std::string& why) {
       }
       const fs::path image = (*dir) / (std::string(r.name) + ".dd");
       const std::string a = Quoted(archive.string());
-      const std::string cmd =
-          std::string(r.archive).ends_with(".tgz")
-              ? "tar -xSzOf " + a + " > " + Quoted(image.string())
-              : "gunzip -c " + a + " > " + Quoted(image.string());
+      const std::string cmd = std::string(r.archive).ends_with(".tgz")
+                                  ? "tar -xSzOf " + a + " > " + Quoted(image.string())
+                                  : "gunzip -c " + a + " > " + Quoted(image.string());
       if (test::RunShell(cmd) != 0) {
         missing = "cannot unpack " + archive.string();
         break;

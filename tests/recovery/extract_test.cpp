@@ -76,6 +76,35 @@ TEST(SafeOutputName, KeepsHostileNamesInsideTheDestination) {
   EXPECT_FALSE(pairCut.back() >= 0xD800 && pairCut.back() <= 0xDBFF);
 }
 
+TEST(SafeOutputName, EveryUtf16NameBecomesAValidNameOfAtMost255BytesEverywhere) {
+  const struct {
+    std::u16string in;
+    std::u16string out;
+  } kCases[] = {
+      {std::u16string(u"a\xD800"
+                      u"b.txt"),
+       u"a\uFFFDb.txt"},  // lone high surrogate
+      {std::u16string(u"\xDC00"
+                      u"x"),
+       u"\uFFFDx"},                              // lone low surrogate
+      {std::u16string(u"x\xD83D"), u"x\uFFFD"},  // high surrogate at the end
+      {std::u16string(u"\xD83D\xDE00"
+                      u".png"),
+       u"\xD83D\xDE00"
+       u".png"},  // a pair stays
+  };
+  for (const auto& c : kCases) EXPECT_EQ(SafeOutputName(c.in), c.out);
+
+  // 255 units of three UTF-8 bytes each: cut to 255 bytes keeping the extension; the result
+  // converts to a path on every system.
+  const std::u16string wide = std::u16string(251, u'\u65e5') + u".txt";
+  const std::u16string cut = SafeOutputName(wide);
+  EXPECT_TRUE(cut.ends_with(u"\u65e5.txt"));
+  EXPECT_LE(platform::Utf16ToUtf8(cut).size(), kMaxOutputNameBytes);
+  EXPECT_GT(platform::Utf16ToUtf8(cut).size(), kMaxOutputNameBytes - 3);
+  EXPECT_NO_THROW((void)std::filesystem::path(SafeOutputName(u"\xDBFF\xDBFF")).string());
+}
+
 TEST(ExtractNode, CollisionsRenameFoldersAndReplaceFiles) {
   test::ScratchDir dir;
   test::FakeDeviceState state;

@@ -123,7 +123,8 @@ NtfsReader::NtfsReader(CDisk& source) : m_source(source) {
   // value is taken when it is a sound size.
   const uint32_t indexBytes = v.bytesPerIndexRecord;
   m_indexRecordBytes = indexBytes >= kFixupStride && indexBytes <= kMaxIndexRecordBytes &&
-                               indexBytes % kFixupStride == 0 && (indexBytes & (indexBytes - 1)) == 0
+                               indexBytes % kFixupStride == 0 &&
+                               (indexBytes & (indexBytes - 1)) == 0
                            ? indexBytes
                            : 4096;
   m_clusterCount = m_volumeSectors / m_sectorsPerCluster;
@@ -170,7 +171,8 @@ const uint8_t* NtfsReader::ReadRecord(uint64_t number) {
     return nullptr;
   }
   // An extension record must still belong to the record being read.
-  if ((LoadLe64(m_extension.data() + kRecordBaseReference) & kRecordNumberMask) != m_currentNumber) {
+  if ((LoadLe64(m_extension.data() + kRecordBaseReference) & kRecordNumberMask) !=
+      m_currentNumber) {
     return nullptr;
   }
   return m_extension.data();
@@ -497,8 +499,7 @@ void NtfsReader::ScanIndexNode(const uint8_t* header, size_t available, uint32_t
       const uint64_t record = LoadLe64(e) & kRecordNumberMask;
       const bool headerIntact = LoadLe16(e + 0x08) >= kIndexEntryKey + keyBytes &&
                                 LoadLe16(e + 0x0A) >= keyBytes &&
-                                (LoadLe16(e + 0x0C) & kIndexEntryLast) == 0 &&
-                                record <= UINT32_MAX;
+                                (LoadLe16(e + 0x0C) & kIndexEntryLast) == 0 && record <= UINT32_MAX;
       found.folder = folder;
       found.record = headerIntact ? static_cast<uint32_t>(record) : 0;
       found.sequence = static_cast<uint16_t>(LoadLe64(e) >> 48);

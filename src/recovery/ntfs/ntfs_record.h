@@ -27,16 +27,16 @@ inline constexpr uint32_t kAttrEnd = 0xFFFFFFFF;
 inline constexpr uint32_t kFixupStride = 512;
 
 // Record header fields that the readers above the record layer use.
-inline constexpr uint32_t kRecordUsaOffsetField = 0x04;   // 16 bits: 48 on records that carry
-inline constexpr uint32_t kRecordSequence = 0x10;         // 16 bits
-inline constexpr uint32_t kRecordFlags = 0x16;            // 16 bits: 1 in use, 2 directory
-inline constexpr uint32_t kRecordBaseReference = 0x20;    // 64 bits: 0 on base records
-inline constexpr uint32_t kRecordOwnNumber = 0x2C;        // 32 bits, when the offset above is 48
+inline constexpr uint32_t kRecordUsaOffsetField = 0x04;  // 16 bits: 48 on records that carry
+inline constexpr uint32_t kRecordSequence = 0x10;        // 16 bits
+inline constexpr uint32_t kRecordFlags = 0x16;           // 16 bits: 1 in use, 2 directory
+inline constexpr uint32_t kRecordBaseReference = 0x20;   // 64 bits: 0 on base records
+inline constexpr uint32_t kRecordOwnNumber = 0x2C;       // 32 bits, when the offset above is 48
 
 // The record's own number when its header carries one, else `fallback` (its place in the MFT).
 inline uint64_t RecordNumberOf(const uint8_t* record, uint64_t fallback) {
   return LoadLe16(record + kRecordUsaOffsetField) == 48 ? LoadLe32(record + kRecordOwnNumber)
-                                                         : fallback;
+                                                        : fallback;
 }
 
 // A file reference: the record number in its low 48 bits, the record's sequence number above.

@@ -10,6 +10,9 @@
 #   DIR/pictures/     the pictures, named by the start sector they were laid at (<sector>.<ext>)
 #   DIR/ntfs.img      an NTFS volume written by ntfs-3g (only as root with FUSE and loop devices)
 #   DIR/ntfs-files/   the files written into it; deleted ones under ntfs-files/deleted/
+#   DIR/windows-ntfs.img  a disk that Windows wrote (the reference image ntfs_index, NTFS at
+#                     sector 128), when the reference images are beside the checkout
+#   DIR/windows-ntfs-files.txt  the paths of its live files and folders as fls lists them
 #   DIR/exfat.img     an exFAT volume written through exfat-fuse (only as root with FUSE and loop
 #                     devices): folders, empty files, a folder of many entries, deleted files
 set -euo pipefail
@@ -144,5 +147,14 @@ make_exfat() {
 if command -v mkfs.exfat >/dev/null && command -v mount.exfat-fuse >/dev/null &&
   [ "$(id -u)" -eq 0 ]; then
   make_exfat || rm -f "$out/exfat.img"
+fi
+# A disk written by Windows, with the paths fls gives for its live entries (neither the metadata
+# files that are never listed nor named streams).
+reference="$here/../../shared/reference-images/ntfs_index.raw.gz"
+if [ -f "$reference" ] && command -v fls >/dev/null; then
+  gunzip -c "$reference" > "$out/windows-ntfs.img"
+  fls -r -p -o 128 "$out/windows-ntfs.img" | grep -v '^[^	]* \* ' | cut -f2 | grep -v ':' |
+    grep -vE '^\$(MFT|MFTMirr|LogFile|Volume|AttrDef|Bitmap|Boot|BadClus|Secure|UpCase|OrphanFiles)(/|$)' \
+      > "$out/windows-ntfs-files.txt"
 fi
 echo "$out"

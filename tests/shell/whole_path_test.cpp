@@ -8,6 +8,7 @@
 #include <set>
 
 #include "base/messages.h"
+#include "platform/text.h"
 #include "recovery/partition_list.h"
 #include "recovery/scan_info.h"
 #include "shell/shell_test_support.h"
@@ -28,6 +29,16 @@ class SilentPrompter final : public Prompter {
     return PromptAnswer::Ok;
   }
 };
+
+// Every path below `node`, "a/b/c".
+void CollectPaths(const RecoveredNode* node, const std::u16string& prefix,
+                  std::set<std::u16string>& paths) {
+  for (const RecoveredNode* n = node->firstChild; n != nullptr; n = n->nextSibling) {
+    const std::u16string path = prefix + std::u16string(NodeName(*n));
+    paths.insert(path);
+    CollectPaths(n, path + u"/", paths);
+  }
+}
 
 // Every name in the tree below `node`.
 void CollectNames(const RecoveredNode* node, std::set<std::u16string>& names) {
@@ -65,8 +76,8 @@ class WholePath : public ::testing::Test {
   // Answers the next message box, which must say `text`.
   void Expect(const std::wstring& text, int answer) {
     const test::MessageBoxSeen box = m_kavo.WaitForMessageBox(30000);
-    ASSERT_NE(box.window, nullptr) << "no message box saying " << std::string(text.begin(),
-                                                                               text.end());
+    ASSERT_NE(box.window, nullptr)
+        << "no message box saying " << std::string(text.begin(), text.end());
     EXPECT_EQ(box.text, text);
     m_kavo.Answer(box, answer);
   }
@@ -85,12 +96,13 @@ class WholePath : public ::testing::Test {
     PostMessageW(GetDlgItem(dialog.window, IDOK), BM_CLICK, 0, 0);
     test::WaitUntil([&] { return !IsWindow(dialog.window); }, 5000);
   }
-  // Quick scan of fat32.img, then Next on the volume it found, declining to save the partitions.
-  void OpenFoundVolume() {
-    SearchImage("fat32.img", 301);
-    Expect(L"If not satisfied with quick scan results. Process the image again in long scan or "
-           L"raw scan.",
-           IDOK);
+  // Quick scan of `image` (an MBR disk of one volume), then Next on the volume it found.
+  void OpenFoundVolume(const char* image = "fat32.img") {
+    SearchImage(image, 301);
+    Expect(
+        L"If not satisfied with quick scan results. Process the image again in long scan or "
+        L"raw scan.",
+        IDOK);
     ASSERT_GE(LoadedRows().size(), 2u);
     m_kavo.PressKey(List(), VK_END);
     m_kavo.PressKey(List(), VK_UP);  // the volume stands just above the image row
@@ -150,9 +162,10 @@ TEST_F(WholePath, DeletedRecoveryOfAnImagesVolumeSavesAndReopensItsResults) {
   ASSERT_TRUE(list.has_value()) << "the extension was not added";
   EXPECT_EQ(list->rows.size(), 1u);
 
-  Expect(L"Do you want to go for advance search? In advance search you can select the file "
-         L"formats/scanners for better results.",
-         IDNO);
+  Expect(
+      L"Do you want to go for advance search? In advance search you can select the file "
+      L"formats/scanners for better results.",
+      IDNO);
   ASSERT_TRUE(ReachesResults()) << "the scan did not end on the results";
   // Upper case is not the extension: it is added.
   const std::filesystem::path saved = SaveScan(L"scan.QSV");
@@ -184,6 +197,37 @@ TEST_F(WholePath, DeletedRecoveryOfAnImagesVolumeSavesAndReopensItsResults) {
   ASSERT_TRUE(ReachesResults()) << "the loaded scan was not shown";
   SaveScan(L"again.qsv");
   EXPECT_EQ(test::ReadFile(m_out / L"again.qsv"), test::ReadFile(m_out / L"scan.QSV.qsv"));
+}
+
+// Deleted Recovery of a volume that Windows wrote: the results hold every live file and folder
+// that The Sleuth Kit lists on it, at the same path.
+TEST_F(WholePath, DeletedRecoveryOfAWindowsVolumeShowsEveryFileFlsLists) {
+  const std::string expected = test::ReadFile(m_fixtures / "windows-ntfs-files.txt");
+  if (expected.empty()) GTEST_SKIP() << "no Windows-written image among the fixtures";
+  OpenFoundVolume("windows-ntfs.img");
+  Expect(L"Do you want to save these patitions for future use?", IDNO);
+  Expect(
+      L"Do you want to go for advance search? In advance search you can select the file "
+      L"formats/scanners for better results.",
+      IDNO);
+  ASSERT_TRUE(ReachesResults()) << "the scan did not end on the results";
+  const std::optional<LoadedScanInfo> loaded = Load(SaveScan(L"windows.qsv"));
+  ASSERT_TRUE(loaded.has_value());
+  EXPECT_EQ(loaded->header.fileSystem, 3);  // NTFS
+  std::set<std::u16string> paths;
+  ASSERT_NE(loaded->root->firstChild, nullptr);
+  CollectPaths(loaded->root->firstChild, u"", paths);  // below "Data"
+  size_t lines = 0;
+  for (size_t begin = 0; begin < expected.size();) {
+    size_t end = expected.find('\n', begin);
+    if (end == std::string::npos) end = expected.size();
+    const std::string path = expected.substr(begin, end - begin);
+    begin = end + 1;
+    if (path.empty()) continue;
+    ++lines;
+    EXPECT_EQ(paths.count(platform::Utf8ToUtf16(path)), 1u) << path;
+  }
+  EXPECT_GT(lines, 40u);
 }
 
 // Raw Scan of an image holding pictures: every format ticked on the format page, Next scans
@@ -225,9 +269,10 @@ TEST_F(WholePath, AnAdvancedSearchLeftOnTheFormatPageDoesNotRunWithTheNextScan) 
   m_kavo.Click(m_kavo.Control(m_kavo.Find(L"CTreeSelectionSBar"), 3002));    // Back
   OpenFoundVolume();
   Expect(L"Do you want to save these patitions for future use?", IDNO);
-  Expect(L"Do you want to go for advance search? In advance search you can select the file "
-         L"formats/scanners for better results.",
-         IDNO);
+  Expect(
+      L"Do you want to go for advance search? In advance search you can select the file "
+      L"formats/scanners for better results.",
+      IDNO);
   ASSERT_TRUE(ReachesResults());
   const std::optional<LoadedScanInfo> loaded = Load(SaveScan(L"plain.qsv"));
   ASSERT_TRUE(loaded.has_value());

@@ -1,3 +1,23 @@
+// How the NTFS reader works.
+//
+// Finding the MFT: the boot sector gives the cluster of MFT record 0 (and of its mirror, read
+// when record 0 fails its checks). Record 0 describes the MFT itself: its unnamed $DATA run list
+// is the MFT's place on the volume. A fragmented MFT whose run list outgrew record 0 keeps an
+// $ATTRIBUTE_LIST there instead; its $DATA entries name the extension records that hold the
+// later extents, and each is read through the runs gathered so far (the first extent, in record
+// 0, comes first). The run list is kept sorted by VCN; records past the initialized length or not
+// covered by any run are not read.
+//
+// From record to node: the MFT is read run by run, 128 sectors at a time. Each base record that
+// passes its checks (signature, fix-ups, attribute layout) is parsed into a ScanEntry: name and
+// parent from its first non-DOS $FILE_NAME, dates from $STANDARD_INFORMATION, size from the
+// unnamed $DATA (through the attribute list when the record has one). Files hang under their
+// parent folder by record number; folders go into an index by record number, and a child met
+// before its folder hangs under a placeholder "#<number>" that the folder's record takes over.
+// Each folder's $I30 index is read after the walk for names in its free space: files whose
+// records are gone or reused, listed as deleted. Folders caught in parent cycles and
+// placeholders whose record never came go to Lost+Found. The tree layer then turns the entries
+// into nodes; a file node keeps the sector of its record, from which saving reads its data.
 #include "recovery/ntfs/ntfs_reader.h"
 
 #include <algorithm>
@@ -26,11 +46,28 @@ constexpr uint32_t kIndexPieceBytes = 1u << 20;
 constexpr uint8_t kI30[] = {'$', 0, 'I', 0, '3', 0, '0', 0};
 constexpr uint32_t kAttrBitmap = 0xB0;
 
+// Index nodes: the index header follows the 16-byte header of an index root and the 24-byte
+// header of an INDX record; it gives the offsets of the entries, the end of those in use and the
+// end of the node.
+constexpr size_t kIndexRootHeader = 0x10;
+constexpr size_t kIndexRecordHeader = 0x18;
+constexpr size_t kNodeEntries = 0x00;
+constexpr size_t kNodeInUse = 0x04;
+constexpr size_t kNodeAllocated = 0x08;
 // Index entries: the file reference, the entry and key lengths, flags, then the key (a $FILE_NAME
 // value: parent reference, times, sizes, flags, name length, namespace, name).
+constexpr size_t kEntryLength = 0x08;
+constexpr size_t kEntryKeyLength = 0x0A;
+constexpr size_t kEntryFlags = 0x0C;
 constexpr size_t kIndexEntryKey = 0x10;
-constexpr size_t kFileNameNameOffset = 0x42;
 constexpr uint16_t kIndexEntryLast = 0x0002;
+constexpr size_t kKeyCreated = 0x08;
+constexpr size_t kKeyModified = 0x10;
+constexpr size_t kKeyRealSize = 0x30;
+constexpr size_t kKeyFlags = 0x38;
+constexpr size_t kKeyNameLength = 0x40;
+constexpr size_t kKeyNamespace = 0x41;
+constexpr size_t kFileNameNameOffset = 0x42;
 constexpr uint32_t kFileNameDirectory = 0x10000000;
 constexpr uint8_t kDosNamespace = 2;
 
@@ -446,8 +483,9 @@ void NtfsReader::CollectIndex(const uint8_t* record, uint32_t folder) {
       continue;
     }
     if (!std::ranges::equal(a.name, kI30)) continue;
-    if (a.type == kAttrIndexRoot && !a.nonResident && a.value.size() > 0x10) {
-      ScanIndexNode(a.value.data() + 0x10, a.value.size() - 0x10, folder, true);
+    if (a.type == kAttrIndexRoot && !a.nonResident && a.value.size() > kIndexRootHeader) {
+      ScanIndexNode(a.value.data() + kIndexRootHeader, a.value.size() - kIndexRootHeader, folder,
+                    true);
     } else if (a.type == kAttrIndexAllocation && list.empty()) {
       addAllocation(a);
     } else if (a.type == kAttrBitmap && !a.nonResident) {
@@ -464,11 +502,12 @@ void NtfsReader::CollectIndex(const uint8_t* record, uint32_t folder) {
 
 void NtfsReader::ScanIndexNode(const uint8_t* header, size_t available, uint32_t folder,
                                bool inUse) {
-  if (available < 0x10) return;
-  const uint64_t entries = LoadLe32(header);
-  const uint64_t allocated = std::min<uint64_t>(LoadLe32(header + 8), available);
-  const uint64_t used = inUse ? std::min<uint64_t>(LoadLe32(header + 4), allocated) : entries;
-  if (entries < 0x10 || entries >= allocated) return;
+  if (available < kIndexRootHeader) return;
+  const uint64_t entries = LoadLe32(header + kNodeEntries);
+  const uint64_t allocated = std::min<uint64_t>(LoadLe32(header + kNodeAllocated), available);
+  const uint64_t used =
+      inUse ? std::min<uint64_t>(LoadLe32(header + kNodeInUse), allocated) : entries;
+  if (entries < kIndexRootHeader || entries >= allocated) return;
 
   // Past the entries in use, the bytes of removed entries stay until they are overwritten. Keys
   // are looked for rather than entries: the end marker of the entries in use is often written
@@ -479,8 +518,8 @@ void NtfsReader::ScanIndexNode(const uint8_t* header, size_t available, uint32_t
   off = (off + 7) & ~uint64_t{7};
   while (off + kFileNameNameOffset + 2 <= allocated) {
     const uint8_t* key = header + off;
-    const uint8_t length = key[0x40];
-    const uint8_t nameSpace = key[0x41];
+    const uint8_t length = key[kKeyNameLength];
+    const uint8_t nameSpace = key[kKeyNamespace];
     const uint64_t keyBytes = kFileNameNameOffset + 2 * uint64_t{length};
     bool taken = length != 0 && nameSpace <= 3 && off + keyBytes <= allocated &&
                  (LoadLe64(key) & kRecordNumberMask) == folder;
@@ -497,16 +536,17 @@ void NtfsReader::ScanIndexNode(const uint8_t* header, size_t available, uint32_t
     if (nameSpace != kDosNamespace) {
       const uint8_t* e = key - kIndexEntryKey;
       const uint64_t record = LoadLe64(e) & kRecordNumberMask;
-      const bool headerIntact = LoadLe16(e + 0x08) >= kIndexEntryKey + keyBytes &&
-                                LoadLe16(e + 0x0A) >= keyBytes &&
-                                (LoadLe16(e + 0x0C) & kIndexEntryLast) == 0 && record <= UINT32_MAX;
+      const bool headerIntact = LoadLe16(e + kEntryLength) >= kIndexEntryKey + keyBytes &&
+                                LoadLe16(e + kEntryKeyLength) >= keyBytes &&
+                                (LoadLe16(e + kEntryFlags) & kIndexEntryLast) == 0 &&
+                                record <= UINT32_MAX;
       found.folder = folder;
       found.record = headerIntact ? static_cast<uint32_t>(record) : 0;
       found.sequence = static_cast<uint16_t>(LoadLe64(e) >> 48);
-      found.isFolder = (LoadLe32(key + 0x38) & kFileNameDirectory) != 0;
-      found.size = found.isFolder ? 0 : LoadLe64(key + 0x30);
-      found.createdDate = FileTimeToDosDate(LoadLe64(key + 0x08));
-      found.modifiedDate = FileTimeToDosDate(LoadLe64(key + 0x10));
+      found.isFolder = (LoadLe32(key + kKeyFlags) & kFileNameDirectory) != 0;
+      found.size = found.isFolder ? 0 : LoadLe64(key + kKeyRealSize);
+      found.createdDate = FileTimeToDosDate(LoadLe64(key + kKeyCreated));
+      found.modifiedDate = FileTimeToDosDate(LoadLe64(key + kKeyModified));
       m_indexNames.push_back(std::move(found));
     }
     off += (keyBytes + kIndexEntryKey + 7) & ~uint64_t{7};
@@ -556,7 +596,8 @@ void NtfsReader::ReadIndexes(ProgressRecord* progress) {
         }
         const bool inUse = index.bitmap.empty() ||
                            (n / 8 < index.bitmap.size() && (index.bitmap[n / 8] >> (n % 8)) & 1);
-        ScanIndexNode(r + 0x18, m_indexRecordBytes - 0x18, index.folder, inUse);
+        ScanIndexNode(r + kIndexRecordHeader, m_indexRecordBytes - kIndexRecordHeader, index.folder,
+                      inUse);
       }
       read += filled * m_clusterBytes;
     }

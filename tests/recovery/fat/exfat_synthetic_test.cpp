@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "base/messages.h"
+#include "platform/text.h"
 #include "recovery/fat/fat_folder.h"
 #include "recovery/fat/fat_reader.h"
+#include "recovery/filesystem.h"
 #include "support/recording_sink.h"
 #include "support/scan_entries.h"
 #include "support/test_paths.h"
@@ -26,6 +28,7 @@ struct SetSpec {
   uint8_t streamFlags = 0x01;
   uint32_t modified = 0;  // timestamps: date in the upper 16 bits
   uint32_t accessed = 0;
+  uint64_t valid = UINT64_MAX;  // the valid data length; the size when not given
 };
 
 // Writes one entry set at `at` and returns its size in bytes.
@@ -42,7 +45,7 @@ size_t WriteSet(uint8_t* at, const SetSpec& s) {
   stream[0] = 0x40 | inUse;
   stream[1] = s.streamFlags;
   stream[3] = static_cast<uint8_t>(s.name.size());
-  StoreLe64(stream + 8, s.size);
+  StoreLe64(stream + 8, s.valid == UINT64_MAX ? s.size : s.valid);
   StoreLe32(stream + 0x14, s.cluster);
   StoreLe64(stream + 0x18, s.size);
   for (size_t k = 0; k < names; ++k) {
@@ -227,6 +230,62 @@ TEST(ExfatReader, FoldersChainsAndData) {
   MemoryOutput contiguous;
   ASSERT_TRUE(reader.ExtractFile(node, contiguous, nullptr));
   EXPECT_EQ(contiguous.bytes[512], 21);
+}
+
+// A file is as long as its data length; what lies past its valid data length was never written
+// and is saved as zeros, in the root and in subfolders, live or deleted, chained or contiguous.
+// A valid length beyond the size is damage and changes nothing.
+TEST(ExfatReader, BytesPastTheValidDataLengthAreZeros) {
+  struct Case {
+    SetSpec set;
+    uint64_t dataBytes;  // bytes taken from the clusters; zeros after them
+  };
+  const std::vector<Case> cases = {
+      {{u"half.bin", 20, 1500, false, false, 0x03, 0, 0, 600}, 600},
+      {{u"none written", 24, 1024, false, true, 0x03, 0, 0, 0}, 0},
+      {{u"chained.bin", 28, 1100, false, false, 0x01, 0, 0, 700}, 700},
+      {{u"whole.bin", 32, 900, false, false, 0x03, 0, 0, 900}, 900},
+      {{u"damaged.bin", 34, 800, false, false, 0x03, 0, 0, 5000}, 800},
+  };
+  for (const bool inSubfolder : {false, true}) {
+    SCOPED_TRACE(inSubfolder ? "subfolder" : "root");
+    test::ScratchDir dir;
+    VolumeBuilder v = VolumeBuilder::Exfat(64, 4);
+    uint8_t* folder = v.Cluster(inSubfolder ? 10 : 4);
+    if (inSubfolder) WriteSet(v.Cluster(4), {u"sub", 10, 512, true, false, 0x03});
+    size_t at = 0;
+    for (const Case& c : cases) at += WriteSet(folder + at, c.set);
+    for (uint32_t c = 11; c < 66; ++c) std::memset(v.Cluster(c), static_cast<int>(c), 512);
+    v.Chain({28, 40, 41});
+    CDisk disk;
+    ASSERT_TRUE(v.Open(dir.path(), disk));
+    NullSink sink;
+    const NodePtr root = ScanFileSystem(disk, nullptr, sink);
+    ASSERT_TRUE(root && root->firstChild);
+    const RecoveredNode* parent = root->firstChild;
+    if (inSubfolder) parent = FindChildFolder(parent, u"sub");
+    ASSERT_NE(parent, nullptr);
+    FatReader reader(disk);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(platform::Utf16ToUtf8(c.set.name));
+      const RecoveredNode* node = parent->firstChild;
+      while (node != nullptr && NodeName(*node) != c.set.name) node = node->nextSibling;
+      ASSERT_NE(node, nullptr);
+      EXPECT_EQ(node->size, c.set.size);
+      MemoryOutput out;
+      ASSERT_TRUE(reader.ExtractFile(*node, out, nullptr));
+      ASSERT_EQ(out.bytes.size(), c.set.size);
+      // Through the chain or from consecutive clusters, as the entry says.
+      const std::vector<uint32_t> clusters =
+          c.set.streamFlags == 0x01
+              ? std::vector<uint32_t>{28, 40, 41}
+              : std::vector<uint32_t>{c.set.cluster, c.set.cluster + 1, c.set.cluster + 2};
+      for (size_t i = 0; i < out.bytes.size(); ++i) {
+        const uint8_t expected = i < c.dataBytes ? static_cast<uint8_t>(clusters[i / 512]) : 0;
+        ASSERT_EQ(out.bytes[i], expected) << "byte " << i;
+      }
+    }
+  }
 }
 
 }  // namespace

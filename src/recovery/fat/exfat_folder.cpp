@@ -112,7 +112,9 @@ FolderParse ExfatFolderParser::FinishSet() {
   const uint32_t cluster = m_firstCluster;
   bool kept = false;
   if (cluster == 0) {
-    kept = !folder && m_size == 0;  // an empty file owns no cluster
+    // An empty file owns no cluster; a deleted file may have lost its first cluster, and is
+    // still listed by its name and size, although its data cannot be found.
+    kept = !folder && (m_size == 0 || (m_flags & NF_PRESENT) == 0);
   } else {
     kept = cluster > m_volume.rootCluster && cluster >= 2 && cluster - 2 < m_volume.clusterCount &&
            cluster != m_folder.id;

@@ -80,6 +80,8 @@ TEST(ParseExfatFolder, EntrySetsNamesDatesAndFlags) {
   at += WriteSet(&folder[at], {u"fragmented.bin", 20, 9000, false, false, 0x01});
   at += WriteSet(&folder[at], {u"gone.doc", 30, 100, false, true, 0x03});
   at += WriteSet(&folder[at], {u"empty", 0, 0, false, false, 0x00});
+  at += WriteSet(&folder[at], {u"deleted, no cluster", 0, 512, false, true, 0x01});
+  at += WriteSet(&folder[at], {u"live, no cluster", 0, 512, false, false, 0x01});  // dropped
   at += WriteSet(&folder[at], {u"below root", 4, 10});   // at or below the root: dropped
   at += WriteSet(&folder[at], {u"past end", 1002, 10});  // past the last cluster: dropped
   at += WriteSet(&folder[at], {u"last", 1001, 10});
@@ -103,6 +105,9 @@ TEST(ParseExfatFolder, EntrySetsNamesDatesAndFlags) {
   EXPECT_EQ(Child(root.get(), u"gone.doc")->flags, 0);
   ASSERT_NE(Child(root.get(), u"empty"), nullptr);
   EXPECT_EQ(Child(root.get(), u"empty")->location, 0u);
+  ASSERT_NE(Child(root.get(), u"deleted, no cluster"), nullptr);
+  EXPECT_EQ(Child(root.get(), u"deleted, no cluster")->size, 512u);
+  EXPECT_EQ(Child(root.get(), u"live, no cluster"), nullptr);
   EXPECT_EQ(Child(root.get(), u"below root"), nullptr);
   EXPECT_EQ(Child(root.get(), u"past end"), nullptr);
   EXPECT_NE(Child(root.get(), u"last"), nullptr);

@@ -16,9 +16,9 @@ namespace kavo {
 inline constexpr uint32_t kSearchChunkSectors = 128;
 // Volumes smaller than this many sectors (256 MiB of 512-byte sectors) are not listed.
 inline constexpr uint64_t kSmallestFoundVolume = 0x80000;
-// FAT12 volumes are all smaller than that (at most 4084 clusters): they are listed from the size
-// of the smallest floppy in use since the early 1980s, 360 KiB, so that tiny boot-sector-like
-// leftovers stay out while floppy images, memory cards and firmware partitions are found.
+// FAT12 volumes are all far smaller (below 16 MiB): they are listed from 360 KiB, the smallest
+// floppy still met, so that tiny boot-sector-like leftovers stay out while floppy images, small
+// memory cards and firmware partitions are found.
 inline constexpr uint64_t kSmallestFoundFat12Bytes = 360 * 1024;
 
 // Walks sectors [firstSector, firstSector + sectorCount) of `source` (clamped to the source) and

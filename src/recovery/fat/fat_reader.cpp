@@ -282,14 +282,18 @@ bool FatReader::ExtractFile(const RecoveredNode& node, FileOutput& output,
     if (progress != nullptr) progress->SetPosition(progress->Position() + piece.size());
     return true;
   };
+  // The data stops where the volume's clusters do, zeros included.
+  uint64_t clusters = 0;
+  for (const Run& run : runs) clusters += run.count;
+  const uint64_t end = std::min(node.size, clusters * clusterBytes);
   const uint64_t valid =
-      m_fileSystem == FS_EXFAT ? std::min(ExfatValidLength(node), node.size) : node.size;
+      m_fileSystem == FS_EXFAT ? std::min(ExfatValidLength(node), end) : node.size;
   const bool any = valid == 0 || ReadRuns(runs, valid, put);
   // The bytes past the valid data length were never written: they read as zeros.
-  if (valid < node.size && written && !stopped) {
+  if (valid < end && written && !stopped) {
     const std::vector<uint8_t> zeros(
-        static_cast<size_t>(std::min<uint64_t>(node.size - valid, kPieceBytes)), 0);
-    for (uint64_t left = node.size - valid; left != 0;) {
+        static_cast<size_t>(std::min<uint64_t>(end - valid, kPieceBytes)), 0);
+    for (uint64_t left = end - valid; left != 0;) {
       const size_t length = static_cast<size_t>(std::min<uint64_t>(left, zeros.size()));
       if (!put(std::span<const uint8_t>(zeros.data(), length))) break;
       left -= length;

@@ -239,28 +239,35 @@ TEST(ExfatReader, FoldersChainsAndData) {
 
 // A file is as long as its data length; what lies past its valid data length was never written
 // and is saved as zeros, in the root and in subfolders, live or deleted, chained or contiguous.
-// A valid length beyond the size is damage and changes nothing.
+// A valid length beyond the size is damage and changes nothing; a damaged size far beyond the
+// volume writes no more zeros than the volume has clusters.
 TEST(ExfatReader, BytesPastTheValidDataLengthAreZeros) {
   struct Case {
     SetSpec set;
     uint64_t dataBytes;  // bytes taken from the clusters; zeros after them
+    uint64_t written;    // bytes written
   };
   const std::vector<Case> cases = {
-      {{u"half.bin", 20, 1500, false, false, 0x03, 0, 0, 600}, 600},
-      {{u"none written", 24, 1024, false, true, 0x03, 0, 0, 0}, 0},
-      {{u"chained.bin", 28, 1100, false, false, 0x01, 0, 0, 700}, 700},
-      {{u"whole.bin", 32, 900, false, false, 0x03, 0, 0, 900}, 900},
-      {{u"damaged.bin", 34, 800, false, false, 0x03, 0, 0, 5000}, 800},
+      {{u"half.bin", 20, 1500, false, false, 0x03, 0, 0, 600}, 600, 1500},
+      {{u"none written", 24, 1024, false, true, 0x03, 0, 0, 0}, 0, 1024},
+      {{u"chained.bin", 28, 1100, false, false, 0x01, 0, 0, 700}, 700, 1100},
+      {{u"whole.bin", 32, 900, false, false, 0x03, 0, 0, 900}, 900, 900},
+      {{u"damaged.bin", 34, 800, false, false, 0x03, 0, 0, 5000}, 800, 800},
+      {{u"huge.bin", 60, uint64_t{1} << 40, false, false, 0x03, 0, 0, 100}, 100, 6 * 512},
   };
   for (const bool inSubfolder : {false, true}) {
     SCOPED_TRACE(inSubfolder ? "subfolder" : "root");
     test::ScratchDir dir;
+    // The sets take two clusters: the root's chain, or a contiguous subfolder.
     VolumeBuilder v = VolumeBuilder::Exfat(64, 4);
-    uint8_t* folder = v.Cluster(inSubfolder ? 10 : 4);
-    if (inSubfolder) WriteSet(v.Cluster(4), {u"sub", 10, 512, true, false, 0x03});
+    v.Chain({4, 5});
+    std::vector<uint8_t> sets(1024, 0);
     size_t at = 0;
-    for (const Case& c : cases) at += WriteSet(folder + at, c.set);
-    for (uint32_t c = 11; c < 66; ++c) std::memset(v.Cluster(c), static_cast<int>(c), 512);
+    for (const Case& c : cases) at += WriteSet(&sets[at], c.set);
+    std::memcpy(v.Cluster(inSubfolder ? 10 : 4), sets.data(), 512);
+    std::memcpy(v.Cluster(inSubfolder ? 11 : 5), sets.data() + 512, 512);
+    if (inSubfolder) WriteSet(v.Cluster(4), {u"sub", 10, 1024, true, false, 0x03});
+    for (uint32_t c = 12; c < 66; ++c) std::memset(v.Cluster(c), static_cast<int>(c), 512);
     v.Chain({28, 40, 41});
     CDisk disk;
     ASSERT_TRUE(v.Open(dir.path(), disk));
@@ -279,14 +286,12 @@ TEST(ExfatReader, BytesPastTheValidDataLengthAreZeros) {
       EXPECT_EQ(node->size, c.set.size);
       MemoryOutput out;
       ASSERT_TRUE(reader.ExtractFile(*node, out, nullptr));
-      ASSERT_EQ(out.bytes.size(), c.set.size);
+      ASSERT_EQ(out.bytes.size(), c.written);
       // Through the chain or from consecutive clusters, as the entry says.
-      const std::vector<uint32_t> clusters =
-          c.set.streamFlags == 0x01
-              ? std::vector<uint32_t>{28, 40, 41}
-              : std::vector<uint32_t>{c.set.cluster, c.set.cluster + 1, c.set.cluster + 2};
+      const std::vector<uint32_t> chain = {28, 40, 41};
       for (size_t i = 0; i < out.bytes.size(); ++i) {
-        const uint8_t expected = i < c.dataBytes ? static_cast<uint8_t>(clusters[i / 512]) : 0;
+        const size_t cluster = c.set.streamFlags == 0x01 ? chain[i / 512] : c.set.cluster + i / 512;
+        const uint8_t expected = i < c.dataBytes ? static_cast<uint8_t>(cluster) : 0;
         ASSERT_EQ(out.bytes[i], expected) << "byte " << i;
       }
     }

@@ -1,11 +1,12 @@
-// Fuzzes the whole FAT16, FAT32 and exFAT reader on a small volume given as bytes: detection,
-// the listing, and the extraction of every file it lists.
+// Fuzzes the whole FAT12, FAT16, FAT32 and exFAT reader on a small volume given as bytes:
+// detection, the listing, and the extraction of every file it lists.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "disk/volume.h"
 #include "recovery/fat/fat_reader.h"
+#include "recovery/filesystem.h"
 #include "support/memory_device.h"
 
 namespace {
@@ -29,10 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (source == nullptr || !DetectVolume(*source)) return 0;
   CDisk& disk = *source;
   if (disk.m_nFileSystem == FS_NTFS) return 0;
-  const uint32_t root = disk.m_nFileSystem == FS_FAT16   ? 1
-                        : disk.m_nFileSystem == FS_FAT32 ? 2
-                                                         : disk.m_volume.rootCluster;
-  ScanEntryPtr scan = NewScanData(root);
+  ScanEntryPtr scan = NewScanData(RootFolderId(disk));
   NullSink sink;
   ProgressRecord progress;
   FatReader reader(disk);

@@ -45,7 +45,7 @@ class CDisk : public CStorage {
   bool IsOpen() const { return m_hDevice != nullptr; }
 
   uint32_t m_nDeviceType = 0;  // 1 physical drive, 2 volume, 3 image file
-  uint8_t m_nFileSystem = 0;   // FileSystemCode: 1 FAT16, 2 FAT32, 3 NTFS, 4 exFAT, 0 none
+  uint8_t m_nFileSystem = 0;   // FileSystemCode: 1 FAT16, 2 FAT32, 3 NTFS, 4 exFAT, 6 FAT12, 0 none
   VolumeParams m_volume;       // geometry of the selected volume's file system
 
   std::u16string m_devicePath;  // the path Open opened ("\\.\C:", "/dev/sdb1", the image path)

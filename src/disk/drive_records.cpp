@@ -142,6 +142,7 @@ bool ReadVolumeIdentity(const std::u16string& devicePath, uint8_t& fileSystem, u
   if (!disk.ReadSectors(sector.data(), disk.m_nSectorSize, 0)) return false;
   fileSystem = disk.m_nFileSystem;
   switch (fileSystem) {
+    case FS_FAT12:
     case FS_FAT16: serial = LoadLe32(sector.data() + 0x27); break;
     case FS_FAT32: serial = LoadLe32(sector.data() + 0x43); break;
     case FS_NTFS: serial = LoadLe32(sector.data() + 0x48); break;

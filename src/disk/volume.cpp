@@ -13,18 +13,16 @@ bool OneOrEven(uint32_t v) {
   return v != 0 && (v == 1 || v % 2 == 0);
 }
 
-// Total sectors a FAT boot sector declares (16-bit field, else 32-bit), in source sectors,
-// bounded by what the source holds after the boot sector.
+// Total sectors a FAT boot sector declares, in source sectors, bounded by what the source holds
+// after the boot sector.
 uint64_t FatVolumeSectors(const uint8_t* b, uint32_t scale, uint64_t availableSectors) {
-  uint64_t declared = LoadLe16(b + 0x13);
-  if (declared == 0) declared = LoadLe32(b + 0x20);
-  declared *= scale;
+  uint64_t declared = FatBootSectorTotal(b) * scale;
   if (declared == 0 || declared > availableSectors) declared = availableSectors;
   return declared;
 }
 
-// Source sectors of the FAT16 root area (entries of 32 bytes); 0 on FAT32.
-uint64_t Fat16RootSectors(const uint8_t* b, uint32_t sectorSize) {
+// Source sectors of the FAT12/16 root area (entries of 32 bytes); 0 on FAT32.
+uint64_t RootAreaSectors(const uint8_t* b, uint32_t sectorSize) {
   return (uint64_t{LoadLe16(b + 0x11)} * 32 + sectorSize - 1) / sectorSize;
 }
 
@@ -36,23 +34,31 @@ uint32_t SectorScale(uint32_t volumeSectorSize, uint32_t sectorSize) {
   return volumeSectorSize / sectorSize;
 }
 
-// A volume that calls itself FAT12 packs its allocation table in 12-bit entries, which no reader
-// here decodes; it must not pass for FAT16 (or for anything else).
-bool IsFat12(const uint8_t* b) {
-  return std::equal(b + 0x36, b + 0x3B, "FAT12");
-}
-
-bool IsFat16(const uint8_t* b) {
+// A FAT volume with a fixed root area and a 16-bit FAT size: FAT12 or FAT16, told apart below.
+bool IsFat12Or16BootSector(const uint8_t* b) {
   // Formatters other than Windows write their own OEM name, and volumes under 32 MiB keep their
-  // sector count in the 16-bit field; both are FAT16 all the same. The file-system type text
+  // sector count in the 16-bit field; both are FAT all the same. The file-system type text
   // ("FAT16   ") at 0x36 must not be blank. The root area holds 512 entries on most volumes, but
-  // formatters size it to the cluster (1024 entries with 32 KiB clusters) or as asked.
+  // formatters size it to the cluster (1024 entries with 32 KiB clusters) or as asked, and
+  // floppies have 112 or 224.
   const bool hasSectorCount = LoadLe16(b + 0x22) != 0 || LoadLe16(b + 0x13) != 0;
   const bool typeText = LoadLe32(b + 0x39) != 0;
   const uint16_t bytesPerSector = LoadLe16(b + 0x0B);
   return hasSectorCount && typeText && bytesPerSector != 0 && bytesPerSector % 512 == 0 &&
          b[0x10] == 2 && OneOrEven(b[0x0D]) && LoadLe16(b + 0x11) != 0 && LoadLe16(b + 0x0E) != 0 &&
          LoadLe16(b + 0x16) != 0;
+}
+
+// FAT12 or FAT16 by the cluster count the boot sector declares, in its own sectors: below 4085
+// clusters the table has 12-bit entries, whatever the type text says (formatters and systems
+// decide by the count alone). A boot sector whose declared size does not even hold its tables
+// has no count to go by; its type text decides.
+FileSystemCode Fat12Or16(const uint8_t* b) {
+  const uint64_t total = FatBootSectorTotal(b);
+  const uint64_t overhead = uint64_t{LoadLe16(b + 0x0E)} + uint64_t{b[0x10]} * LoadLe16(b + 0x16) +
+                            RootAreaSectors(b, LoadLe16(b + 0x0B));
+  if (total <= overhead) return std::equal(b + 0x36, b + 0x3B, "FAT12") ? FS_FAT12 : FS_FAT16;
+  return (total - overhead) / b[0x0D] < kMinFat16Clusters ? FS_FAT12 : FS_FAT16;
 }
 
 bool IsFat32(const uint8_t* b) {
@@ -93,6 +99,11 @@ bool IsNtfs(const uint8_t* b) {
 
 }  // namespace
 
+uint64_t FatBootSectorTotal(const uint8_t* boot) {
+  const uint16_t small = LoadLe16(boot + 0x13);
+  return small != 0 ? small : LoadLe32(boot + 0x20);
+}
+
 FileSystemCode DetectBootSector(std::span<const uint8_t> sector, uint32_t sectorSize,
                                 uint64_t partitionStart, uint64_t availableSectors,
                                 VolumeParams& p) {
@@ -102,9 +113,10 @@ FileSystemCode DetectBootSector(std::span<const uint8_t> sector, uint32_t sector
   p.partitionStart = partitionStart;
   p.bytesPerSector = static_cast<uint16_t>(sectorSize);
 
-  if (IsFat12(b) && LoadLe16(b + 0x11) != 0) return FS_NONE;
-  if (IsFat16(b) || IsFat32(b)) {
-    const bool fat16 = IsFat16(b);
+  const FileSystemCode fatKind =
+      IsFat12Or16BootSector(b) ? Fat12Or16(b) : (IsFat32(b) ? FS_FAT32 : FS_NONE);
+  if (fatKind != FS_NONE) {
+    const bool fat16 = fatKind != FS_FAT32;  // FAT12 or FAT16: the same layout around the table
     // Sector counts in the boot sector are in the volume's own sectors; a 4096-byte-sector
     // volume in an image file is read through 512-byte source sectors, so they are scaled.
     const uint32_t scale = SectorScale(LoadLe16(b + 0x0B), sectorSize);
@@ -117,15 +129,19 @@ FileSystemCode DetectBootSector(std::span<const uint8_t> sector, uint32_t sector
     p.fatSectorBase = uint64_t{p.reservedSectors} + p.sectorsPerFat;
     p.firstDataSector = uint64_t{p.reservedSectors} + 2 * uint64_t{p.sectorsPerFat};
     p.volumeSectors = FatVolumeSectors(b, scale, availableSectors);
-    const uint64_t overhead = p.firstDataSector + Fat16RootSectors(b, sectorSize);
+    const uint64_t overhead = p.firstDataSector + RootAreaSectors(b, sectorSize);
     const uint64_t clusters =
         p.volumeSectors > overhead ? (p.volumeSectors - overhead) / p.sectorsPerCluster : 0;
     // No more clusters than the allocation table has entries for (two entries are reserved).
-    const uint64_t entries = uint64_t{p.sectorsPerFat} * sectorSize / (fat16 ? 2 : 4);
-    p.clusterCount = static_cast<uint32_t>(std::min(
-        {clusters, entries > 2 ? entries - 2 : 0, uint64_t{fat16 ? 0xFFF5u : 0x0FFFFFF5u}}));
+    const uint64_t tableBytes = uint64_t{p.sectorsPerFat} * sectorSize;
+    const uint64_t entries = fatKind == FS_FAT12 ? tableBytes * 2 / 3
+                             : fat16             ? tableBytes / 2
+                                                 : tableBytes / 4;
+    const uint64_t largest = fatKind == FS_FAT12 ? 0xFF5u : (fat16 ? 0xFFF5u : 0x0FFFFFF5u);
+    p.clusterCount =
+        static_cast<uint32_t>(std::min({clusters, entries > 2 ? entries - 2 : 0, largest}));
     p.rootCluster = fat16 ? 1 : LoadLe32(b + 0x2C);
-    return fat16 ? FS_FAT16 : FS_FAT32;
+    return fatKind;
   }
   if (IsExfat(b)) {
     const uint32_t scale = SectorScale(1u << b[0x6C], sectorSize);
@@ -189,6 +205,7 @@ bool DetectVolume(CDisk& source) {
 
 const char* FileSystemName(uint8_t code) {
   switch (code) {
+    case FS_FAT12: return "FAT12";
     case FS_FAT16: return "FAT16";
     case FS_FAT32: return "FAT32";
     case FS_NTFS: return "NTFS";

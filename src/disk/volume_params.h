@@ -28,14 +28,22 @@ inline void NtfsRecordSize(int8_t v, uint32_t sectorsPerCluster, uint32_t sector
   }
 }
 
-// File-system codes.
+// File-system codes. Scan-info and partition-list files store them, so a code keeps its value;
+// 5 is taken in partition-list files by the records of partitions whose type promised FAT but
+// whose boot sector is none (FS_UNRECOGNISED), so FAT12 came after it.
 enum FileSystemCode : uint8_t {
   FS_NONE = 0,
   FS_FAT16 = 1,
   FS_FAT32 = 2,
   FS_NTFS = 3,
-  FS_EXFAT = 4
+  FS_EXFAT = 4,
+  FS_FAT12 = 6
 };
+
+// FAT12 and FAT16: the kinds with a fixed root area and a 16-bit FAT size in the boot sector.
+inline bool IsFat12Or16(uint8_t code) {
+  return code == FS_FAT12 || code == FS_FAT16;
+}
 
 struct VolumeParams {
   uint64_t partitionStart = 0;  // first sector of the volume on the source
@@ -53,13 +61,14 @@ struct VolumeParams {
   uint8_t sectorsPerIndexRecord = 0;
   uint32_t bytesPerIndexRecord = 0;
 
-  // FAT16, FAT32 and exFAT; sector numbers relative to the volume
+  // FAT12, FAT16, FAT32 and exFAT; sector numbers relative to the volume
   uint16_t reservedSectors = 0;
   uint32_t sectorsPerFat = 0;
   uint64_t fatSectorBase = 0;    // where allocation-table entries are read
   uint64_t firstDataSector = 0;  // FAT: start of the root area / data; exFAT: cluster heap
   uint32_t clusterCount = 0;
-  uint32_t rootCluster = 0;  // FAT16 1 (the fixed root area), FAT32 and exFAT from the boot sector
+  uint32_t rootCluster =
+      0;  // FAT12/16 1 (the fixed root area), FAT32 and exFAT from the boot sector
 };
 
 }  // namespace kavo

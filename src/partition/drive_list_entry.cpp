@@ -64,6 +64,7 @@ DriveListEntry ParseDriveListEntry(std::span<const uint8_t, kDriveListEntryBytes
 std::u16string PublishedLabel(const PartitionRecord& record, uint32_t n) {
   char text[48];
   switch (record.fileSystem) {
+    case FS_FAT12: std::snprintf(text, sizeof text, "FAT12 - %u", n); break;
     case FS_FAT16: std::snprintf(text, sizeof text, "FAT16 - %u", n); break;
     case FS_FAT32: std::snprintf(text, sizeof text, "FAT32 - %u", n); break;
     case FS_NTFS: std::snprintf(text, sizeof text, "NTFS - %u", n); break;

@@ -41,7 +41,7 @@ DriveListEntry ParseDriveListEntry(std::span<const uint8_t, kDriveListEntryBytes
                                    bool& hasRecord);
 
 // "NTFS - 3": the label of the n-th published record before the source name is appended. A
-// record the table promised as FAT16 that is none says so with its partition type:
+// record the table promised as FAT12/16 that is none says so with its partition type:
 // "Unknown (type 06h) - 3".
 std::u16string PublishedLabel(const PartitionRecord& record, uint32_t n);
 

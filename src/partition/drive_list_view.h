@@ -70,6 +70,7 @@ inline std::u16string DriveListFileSystemText(const DriveListEntry& entry) {
     case FS_EXFAT: return u"exFAT";
     case FS_FAT32: return u"FAT32";
     case FS_FAT16: return u"FAT16";
+    case FS_FAT12: return u"FAT12";
     default: return u"";
   }
 }

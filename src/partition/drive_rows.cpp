@@ -19,11 +19,12 @@ size_t EnumerateLogicalRows(DriveList& rows, const std::vector<platform::VolumeI
     record->bytesPerSector = row->bytesPerSector;
     record->totalSectors = row->sizeInSectors;
     record->sectorsPerCluster = static_cast<uint16_t>(v.sectorsPerCluster);
-    // The system's name where it says which file system (Windows always does); else the boot
-    // sector, as for a Linux vfat volume, which may be FAT16 or FAT32.
+    // The system's name where it says which file system; else the boot sector, as for a Linux
+    // vfat volume, which may be FAT12, FAT16 or FAT32. Windows calls FAT12 and FAT16 both "FAT":
+    // the boot sector tells them apart when it can be read.
     uint8_t code = FileSystemFromName(v.fileSystem);
     uint32_t serial = 0;
-    if (code == FS_NONE) ReadVolumeIdentity(v.devicePath, code, serial);
+    if (code == FS_NONE || code == FS_FAT16) ReadVolumeIdentity(v.devicePath, code, serial);
     record->fileSystem = code;
     row->record = std::move(record);
     rows.push_front(std::move(row));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "disk/volume.h"
 #include "platform/bytes.h"
 
 namespace kavo {
@@ -13,11 +14,6 @@ constexpr size_t kLinkOffset = 68;
 constexpr size_t kLabelOffset = 72;
 
 }  // namespace
-
-uint64_t FatBootSectorTotal(const uint8_t* boot) {
-  const uint16_t small = LoadLe16(boot + 0x13);
-  return small != 0 ? small : LoadLe32(boot + 0x20);
-}
 
 void SerializePartitionRecord(const PartitionRecord& r,
                               std::span<uint8_t, kPartitionRecordBytes> out) {
@@ -88,9 +84,10 @@ PartitionRecord RecordFromBootSector(FileSystemCode code, std::span<const uint8_
   r.firstSector = firstSector;
 
   switch (code) {
+    case FS_FAT12:
     case FS_FAT16:
     case FS_FAT32: {
-      const bool fat16 = code == FS_FAT16;
+      const bool fat16 = code != FS_FAT32;  // FAT12 and FAT16 share the boot sector's layout
       const uint64_t reserved = LoadLe16(b + 0x0E);
       const uint32_t perFat = fat16 ? LoadLe16(b + 0x16) : LoadLe32(b + 0x24);
       r.totalSectors = fat16 || search ? FatBootSectorTotal(b) : entrySectors;

@@ -14,7 +14,7 @@
 
 namespace kavo {
 
-// File-system code of a record for a partition whose type promises FAT16 but whose first sector
+// File-system code of a record for a partition whose type promises FAT12/16 but whose first sector
 // passes no boot-sector check; such a volume can still be scanned for signatures.
 inline constexpr uint8_t FS_UNRECOGNISED = 5;
 
@@ -85,17 +85,14 @@ PartitionRecord ParsePartitionRecord(std::span<const uint8_t, kPartitionRecordBy
 enum class RecordOrigin { Table, Search };
 
 // Builds the record of the volume whose boot sector `boot` (at least 512 bytes) passed the check
-// for `code` (FS_FAT16 ... FS_EXFAT). `firstSector` is where the volume starts on the source,
-// `entrySectors` the sector count of its table entry (ignored for searches and for FAT16, which
-// take the boot sector's), `sourceSectorSize` the source's sector size.
+// for `code` (FS_FAT12, FS_FAT16 ... FS_EXFAT). `firstSector` is where the volume starts on the
+// source, `entrySectors` the sector count of its table entry (ignored for searches and for
+// FAT12/16, which take the boot sector's), `sourceSectorSize` the source's sector size.
 PartitionRecord RecordFromBootSector(FileSystemCode code, std::span<const uint8_t> boot,
                                      uint64_t firstSector, uint64_t entrySectors,
                                      uint32_t sourceSectorSize, RecordOrigin origin);
 
-// The record of a partition whose type promises FAT16 but whose boot sector is not one.
+// The record of a partition whose type promises FAT12/16 but whose boot sector is not one.
 PartitionRecord UnrecognisedRecord(uint64_t firstSector, uint64_t sectors, uint8_t partitionType);
-
-// Total sectors of a FAT boot sector: the 16-bit count at 0x13, or the 32-bit one at 0x20.
-uint64_t FatBootSectorTotal(const uint8_t* boot);
 
 }  // namespace kavo

@@ -11,23 +11,47 @@ namespace kavo {
 
 namespace {
 
-// Whether a file system found in an MBR entry of `type` makes a record. mkfs tools choose FAT16
-// or FAT32 by the volume's size whatever type the partitioning tool wrote, so either FAT kind is
-// taken from either FAT type.
+// Whether a file system found in an MBR entry of `type` makes a record. mkfs tools choose FAT12,
+// FAT16 or FAT32 by the volume's size whatever type the partitioning tool wrote, so every FAT
+// kind is taken from every FAT type.
 bool FitsMbrType(uint8_t type, FileSystemCode code) {
   switch (type) {
     case 0x07: return code == FS_NTFS || code == FS_EXFAT;
+    case 0x01:
     case 0x0B:
     case 0x0C:
     case 0x04:
     case 0x06:
-    case 0x0E: return code == FS_FAT16 || code == FS_FAT32;
+    case 0x0E: return IsFat12Or16(code) || code == FS_FAT32;
   }
   return false;
 }
 
-bool IsFat16Type(uint8_t type) {
-  return type == 0x04 || type == 0x06 || type == 0x0E;
+// The types that promise a FAT volume with a fixed root area (FAT12 0x01, FAT16 the others).
+bool IsSmallFatType(uint8_t type) {
+  return type == 0x01 || type == 0x04 || type == 0x06 || type == 0x0E;
+}
+
+// An exFAT volume whose main boot sector is damaged, described by the copy of its boot region
+// that starts twelve of its sectors in: the parameters come from that copy, the volume still
+// starts at the record's first sector.
+bool DetectExfatBackup(CDisk& source, const PartitionRecord& record) {
+  const uint32_t sectorSize = source.m_nSectorSize;
+  if (sectorSize == 0) return false;
+  const uint64_t scale =
+      record.bytesPerSector > sectorSize ? record.bytesPerSector / sectorSize : 1;
+  const uint64_t copy = record.firstSector + 12 * scale;
+  if (copy >= source.m_nTotalSectors) return false;
+  std::vector<uint8_t> sector(std::max<uint32_t>(sectorSize, 512));
+  if (!source.ReadSectors(sector.data(), sectorSize, copy)) return false;
+  VolumeParams params;
+  if (DetectBootSector(sector, sectorSize, record.firstSector,
+                       source.m_nTotalSectors - record.firstSector, params) != FS_EXFAT) {
+    return false;
+  }
+  source.m_volume = params;
+  source.m_nFileSystem = FS_EXFAT;
+  return true;
 }
 
 std::u16string Upper(std::u16string text) {
@@ -57,7 +81,7 @@ bool ReadPartitionTables(CDisk& source, FoundVolumeList& volumes) {
     if (code != FS_NONE) {
       volumes.push_back(std::make_unique<PartitionRecord>(RecordFromBootSector(
           code, sector, entry.firstSector, entry.sectors, sectorSize, RecordOrigin::Table)));
-    } else if (entry.scheme == TableScheme::Mbr && IsFat16Type(entry.mbrType)) {
+    } else if (entry.scheme == TableScheme::Mbr && IsSmallFatType(entry.mbrType)) {
       volumes.push_back(std::make_unique<PartitionRecord>(
           UnrecognisedRecord(entry.firstSector, entry.sectors, entry.mbrType)));
     }
@@ -93,9 +117,12 @@ bool SetUpRowVolume(CDisk& source, const DriveListEntry& entry, bool geometryFro
   }
   source.m_nStartSector = record->firstSector;
   bool usable = DetectVolume(source);
+  if (!usable && geometryFromRecord && record->fileSystem == FS_EXFAT) {
+    usable = DetectExfatBackup(source, *record);
+  }
   if (!usable) source.m_nFileSystem = record->fileSystem;
   VolumeParams& v = source.m_volume;
-  const bool fatOrExfat = record->fileSystem == FS_FAT16 || record->fileSystem == FS_FAT32 ||
+  const bool fatOrExfat = IsFat12Or16(record->fileSystem) || record->fileSystem == FS_FAT32 ||
                           record->fileSystem == FS_EXFAT;
   if (!usable && geometryFromRecord && fatOrExfat) {
     v = VolumeParams{};
@@ -107,6 +134,7 @@ bool SetUpRowVolume(CDisk& source, const DriveListEntry& entry, bool geometryFro
     v.volumeSectors = std::min(record->totalSectors, available);
     v.clusterCount = record->clusterCount;
     switch (record->fileSystem) {
+      case FS_FAT12:
       case FS_FAT16:
       case FS_FAT32:
         v.firstDataSector = record->FatFirstDataSector();
@@ -115,11 +143,17 @@ bool SetUpRowVolume(CDisk& source, const DriveListEntry& entry, bool geometryFro
             static_cast<uint16_t>(std::min<uint64_t>(record->FatFirstSector(), 0xFFFF));
         v.sectorsPerFat = record->FatSectorsPerFat();
         v.fatSectorBase = record->FatSecondSector();
-        v.rootCluster = record->fileSystem == FS_FAT16 ? 1 : 2;
+        v.rootCluster = record->fileSystem == FS_FAT32 ? 2 : 1;
         break;
       case FS_EXFAT:
         v.firstDataSector = record->ExfatHeapOffset();
         v.fatSectorBase = record->ExfatFatOffset();
+        // The record does not keep the FAT's length; it ends before the cluster heap at the
+        // latest.
+        if (v.firstDataSector > v.fatSectorBase) {
+          v.sectorsPerFat = static_cast<uint32_t>(
+              std::min<uint64_t>(v.firstDataSector - v.fatSectorBase, UINT32_MAX));
+        }
         v.sectorsPerCluster = record->sectorsPerCluster;
         v.rootCluster = static_cast<uint32_t>(record->ExfatRootCluster());
         break;

@@ -12,9 +12,10 @@
 namespace kavo {
 
 // Reads the MBR/EBR, GPT or LDM tables of `source` and appends one record per volume found, in
-// table order: MBR type 0x07 holds NTFS or exFAT, 0x0B/0x0C FAT32 (or FAT16), 0x04/0x06/0x0E
-// FAT16 (or FAT32) and otherwise an FS_UNRECOGNISED record; GPT basic-data and LDM partitions
-// hold whichever of the four file systems their first sector shows. True when a record was made.
+// table order: MBR type 0x07 holds NTFS or exFAT, 0x01/0x04/0x06/0x0B/0x0C/0x0E any FAT kind,
+// and a type with a fixed root area (0x01, 0x04, 0x06, 0x0E) that holds none an FS_UNRECOGNISED
+// record; GPT basic-data and LDM partitions hold whichever file system their first sector shows.
+// True when a record was made.
 bool ReadPartitionTables(CDisk& source, FoundVolumeList& volumes);
 
 // The selector that opens a row: a logical drive's designation (second text); for partitions and

@@ -214,6 +214,7 @@ class TableReader {
 
 bool IsMbrVolumeType(uint8_t type) {
   switch (type) {
+    case 0x01:
     case 0x04:
     case 0x06:
     case 0x07:

@@ -46,6 +46,7 @@ class FileSystemData {
   explicit FileSystemData(CDisk& source) : m_source(source) {}
   bool Write(const RecoveredNode& node, FileOutput& output, ProgressRecord* progress) {
     switch (m_source.m_nFileSystem) {
+      case FS_FAT12:
       case FS_FAT16:
       case FS_FAT32:
       case FS_EXFAT:

@@ -7,6 +7,7 @@ namespace kavo {
 
 uint32_t RootFolderId(const CDisk& source) {
   switch (source.m_nFileSystem) {
+    case FS_FAT12:
     case FS_FAT16: return 1;
     case FS_FAT32: return 2;
     case FS_NTFS: return 5;
@@ -18,6 +19,7 @@ uint32_t RootFolderId(const CDisk& source) {
 NodePtr ScanFileSystem(CDisk& source, ProgressRecord* progress, MessageSink& progressWindow) {
   ScanEntryPtr data = NewScanData(RootFolderId(source));
   switch (source.m_nFileSystem) {
+    case FS_FAT12:
     case FS_FAT16:
     case FS_FAT32:
     case FS_EXFAT: {
@@ -30,8 +32,7 @@ NodePtr ScanFileSystem(CDisk& source, ProgressRecord* progress, MessageSink& pro
       reader.ListNtfs(data.get(), progress, progressWindow);
       break;
     }
-    default:
-      return nullptr;
+    default: return nullptr;
   }
   return BuildFileSystemTree(std::move(data));
 }

@@ -14,8 +14,8 @@ namespace kavo {
 // listing early; what was found so far is in the tree.
 NodePtr ScanFileSystem(CDisk& source, ProgressRecord* progress, MessageSink& progressWindow);
 
-// The id of "Data": the root folder of the volume (FAT16 1, FAT32 2, NTFS 5, exFAT its root
-// cluster).
+// The id of "Data": the root folder of the volume (FAT12 and FAT16 1, FAT32 2, NTFS 5, exFAT its
+// root cluster).
 uint32_t RootFolderId(const CDisk& source);
 
 }  // namespace kavo

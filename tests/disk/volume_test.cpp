@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/bytes.h"
 #include "support/process.h"
 #include "support/test_paths.h"
 
@@ -88,8 +89,16 @@ TEST(DetectVolume, FatLayoutsOfTheFormatter) {
   EXPECT_EQ(big.params.firstDataSector % 8, 0u);
   EXPECT_LE(big.params.clusterCount, 300u * 1024 * 1024 / 4096);
 
-  // FAT12 entries are 12 bits wide: such a volume is not taken for FAT16 or anything else.
-  EXPECT_EQ(Format(dir, "2M", "mkfs.fat -F 12").code, FS_NONE);
+  // FAT12, of 512- and 4096-byte sectors: the layout of FAT16 around a table of 12-bit entries.
+  const Detected fat12 = Format(dir, "2M", "mkfs.fat -F 12 -s 1");
+  ASSERT_EQ(fat12.code, FS_FAT12);
+  EXPECT_EQ(fat12.params.rootCluster, 1u);
+  EXPECT_EQ(fat12.params.clusterCount, 4096 - fat12.params.firstDataSector - 32);
+  const Detected wide12 = Format(dir, "8M", "mkfs.fat -F 12 -S 4096 -s 1");
+  ASSERT_EQ(wide12.code, FS_FAT12);
+  EXPECT_EQ(wide12.params.sectorsPerCluster, 8u);
+  EXPECT_EQ(wide12.params.sectorsPerFat % 8, 0u);
+  EXPECT_EQ(std::string(FileSystemName(FS_FAT12)), "FAT12");
 }
 #endif
 
@@ -101,6 +110,45 @@ TEST(DetectBootSector, RefusesWhatIsNotABootSector) {
   EXPECT_EQ(DetectBootSector(sector, 512, 0, 1000, p), FS_NONE);
   EXPECT_EQ(DetectBootSector(std::span<const uint8_t>(sector.data(), 100), 512, 0, 1000, p),
             FS_NONE);
+}
+
+// FAT12 or FAT16 is the cluster count's decision, not the type text's: below 4085 clusters the
+// table has 12-bit entries. Only a size that cannot hold the tables leaves it to the text.
+TEST(DetectBootSector, Fat12OrFat16ByClusterCount) {
+  struct Case {
+    const char* typeText;
+    uint32_t clusters;  // data sectors (one sector per cluster); 0: a size below the tables
+    FileSystemCode expected;
+  };
+  for (const Case& c : {Case{"FAT12   ", 4084, FS_FAT12}, Case{"FAT16   ", 4084, FS_FAT12},
+                        Case{"FAT12   ", 4085, FS_FAT16}, Case{"FAT16   ", 4085, FS_FAT16},
+                        Case{"FAT16   ", 60000, FS_FAT16}, Case{"FAT12   ", 0, FS_FAT12},
+                        Case{"FAT16   ", 0, FS_FAT16}}) {
+    SCOPED_TRACE(std::string(c.typeText) + std::to_string(c.clusters));
+    std::vector<uint8_t> b(512, 0);
+    b[0] = 0xEB;
+    b[2] = 0x90;
+    StoreLe16(&b[0x0B], 512);
+    b[0x0D] = 1;
+    StoreLe16(&b[0x0E], 1);    // reserved
+    b[0x10] = 2;               // FATs
+    StoreLe16(&b[0x11], 512);  // root entries: 32 sectors
+    StoreLe16(&b[0x16], 240);  // sectors per FAT
+    const uint32_t total = c.clusters == 0 ? 100 : 1 + 2 * 240 + 32 + c.clusters;
+    if (total <= 0xFFFF) {
+      StoreLe16(&b[0x13], static_cast<uint16_t>(total));
+    } else {
+      StoreLe32(&b[0x20], total);
+    }
+    b[0x26] = 0x29;
+    std::copy_n(c.typeText, 8, b.begin() + 0x36);
+    VolumeParams p;
+    EXPECT_EQ(DetectBootSector(b, 512, 0, 1u << 20, p), c.expected);
+    EXPECT_EQ(p.rootCluster, 1u);
+    if (c.clusters != 0) {
+      EXPECT_EQ(p.clusterCount, c.clusters);
+    }
+  }
 }
 
 TEST(DetectBootSector, NtfsRecordSizesAndBounds) {

@@ -53,6 +53,47 @@ TEST(ReadPartitionTables, MbrDiskWithExtendedPartition) {
   EXPECT_EQ(disk->m_volume.partitionStart, test::kMbrNtfsStart);
 }
 
+// Small FAT volumes are FAT12 whatever the type says (0x01 promises FAT12, 0x06 FAT16): their
+// rows are labelled FAT12 and open as FAT12; a FAT16 volume behind a FAT12 type is FAT16. The
+// second volume has 4096-byte sectors (mkfs.fat counts its offset in them).
+TEST(ReadPartitionTables, Fat12RowsOfAnMbrDisk) {
+  if (auto why = test::NeedTools({"sfdisk", "mkfs.fat"}); !why.empty()) GTEST_SKIP() << why;
+  test::ScratchDir dir;
+  const auto image = dir / "small.img";
+  const std::string q = "'" + image.string() + "'";
+  ASSERT_EQ(test::RunShell("truncate -s 40M " + q +
+                           " && printf 'label: dos\nstart=2048, size=4096, type=1\n"
+                           "start=8192, size=16384, type=6\nstart=32768, size=40960, type=1\n' "
+                           "| sfdisk -q " +
+                           q + " >/dev/null 2>&1 && mkfs.fat -F 12 --offset 2048 " + q +
+                           " 2048 >/dev/null && mkfs.fat -F 12 -S 4096 --offset 1024 " + q +
+                           " 8192 >/dev/null && mkfs.fat -F 16 --offset 32768 " + q +
+                           " 20480 >/dev/null"),
+            0);
+  auto disk = test::OpenImage(image);
+  ASSERT_TRUE(disk);
+  FoundVolumeList volumes;
+  ASSERT_TRUE(ReadPartitionTables(*disk, volumes));
+  ASSERT_EQ(volumes.size(), 3u);
+  EXPECT_EQ(volumes[0]->fileSystem, FS_FAT12);
+  EXPECT_EQ(volumes[0]->totalSectors, 4096u);
+  EXPECT_EQ(volumes[1]->fileSystem, FS_FAT12);
+  EXPECT_EQ(volumes[1]->bytesPerSector, 4096u);
+  EXPECT_EQ(volumes[2]->fileSystem, FS_FAT16);
+  PartitionList rows;
+  PublishFoundVolumes(volumes, SourceKind::ImageFile, u"small.img", rows);
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[2]->secondText, u"FAT12 - 1, small.img");
+  EXPECT_EQ(rows[1]->secondText, u"FAT12 - 2, small.img");
+  EXPECT_EQ(rows[0]->secondText, u"FAT16 - 3, small.img");
+  for (const auto& [row, start] : {std::pair{1, 8192u}, std::pair{2, 2048u}}) {
+    ASSERT_TRUE(SetUpSelectedVolume(*disk, *rows[row], kOpDeletedRecovery));
+    EXPECT_EQ(disk->m_nFileSystem, FS_FAT12);
+    EXPECT_EQ(disk->m_volume.partitionStart, start);
+    EXPECT_EQ(disk->m_volume.rootCluster, 1u);
+  }
+}
+
 // NTFS formatted with 4096-byte sectors on a disk of 512-byte sectors: the row's geometry is
 // converted to the disk's sectors when the volume is opened from it.
 TEST(SetUpSelectedVolume, NtfsWithLargerSectorsThanTheDisk) {

@@ -16,8 +16,8 @@ constexpr size_t kNameUnitsPerEntry = 15;
 }  // namespace
 
 ExfatFolderParser::ExfatFolderParser(const VolumeParams& volume, ScanEntry& folder,
-                                     ExfatProgress& progress)
-    : m_volume(volume), m_folder(folder), m_progress(progress) {}
+                                     ExfatProgress& progress, ExfatValidLengths* validLengths)
+    : m_volume(volume), m_folder(folder), m_progress(progress), m_validLengths(validLengths) {}
 
 FolderParse ExfatFolderParser::Parse(std::span<const uint8_t> piece) {
   const uint64_t clusterBytes = std::max<uint64_t>(m_volume.bytesPerCluster, kEntryBytes);
@@ -50,6 +50,7 @@ FolderParse ExfatFolderParser::Parse(std::span<const uint8_t> piece) {
         m_remaining = e[1];
         m_nameLength = 0;
         m_size = 0;
+        m_validLength = 0;
         m_firstCluster = 0;
         m_name.clear();
         m_createdDate = static_cast<uint16_t>(LoadLe32(e + 0x0C) >> 16);
@@ -64,7 +65,10 @@ FolderParse ExfatFolderParser::Parse(std::span<const uint8_t> piece) {
         if (!m_haveStream) {
           m_haveStream = true;
           m_nameLength = e[3];
-          m_size = LoadLe64(e + 8);
+          // The data length is the file's size; the valid data length before it says how much
+          // of that was written (Windows leaves the rest unwritten when it extends a file).
+          m_validLength = LoadLe64(e + 8);
+          m_size = LoadLe64(e + 0x18);
           m_firstCluster = LoadLe32(e + 0x14);
           // Bit 0: clusters allocated; bit 1: they are contiguous and the table is not kept.
           if ((e[1] & 0x03) == 0x01) m_flags |= NF_FATCHAIN;
@@ -108,7 +112,9 @@ FolderParse ExfatFolderParser::FinishSet() {
   const uint32_t cluster = m_firstCluster;
   bool kept = false;
   if (cluster == 0) {
-    kept = !folder && m_size == 0;  // an empty file owns no cluster
+    // An empty file owns no cluster; a deleted file may have lost its first cluster, and is
+    // still listed by its name and size, although its data cannot be found.
+    kept = !folder && (m_size == 0 || (m_flags & NF_PRESENT) == 0);
   } else {
     kept = cluster > m_volume.rootCluster && cluster >= 2 && cluster - 2 < m_volume.clusterCount &&
            cluster != m_folder.id;
@@ -131,6 +137,12 @@ FolderParse ExfatFolderParser::FinishSet() {
   if ((m_folder.flags & NF_PRESENT) == 0) entry->flags &= ~NF_PRESENT;
 
   if (!folder) {
+    if (m_validLengths != nullptr && m_validLength < m_size) {
+      // Two descriptions of one file: the longer valid length loses no data.
+      uint64_t& valid =
+          m_validLengths->try_emplace({cluster, m_size, entry->name}, 0).first->second;
+      valid = std::max(valid, m_validLength);
+    }
     PrependScanChild(&m_folder, std::move(entry));
   } else if (auto known = m_folders.find(cluster); known != m_folders.end()) {
     // The same folder described twice (a renamed folder leaves its old, deleted entry set): one

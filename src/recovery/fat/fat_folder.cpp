@@ -151,7 +151,8 @@ void FatFolderParser::ParseEntry(const uint8_t* e) {
     accepted = accepted && !folder && (attribute & kLabelAttribute) == 0 && size == 0;
   } else {
     // Cluster 2 is the FAT32 root folder's.
-    accepted = accepted && cluster > m_fileSystem && cluster - 2 < m_volume.clusterCount &&
+    const uint32_t lowest = m_fileSystem == FS_FAT32 ? 3 : 2;
+    accepted = accepted && cluster >= lowest && cluster - 2 < m_volume.clusterCount &&
                cluster != m_folder.id;
   }
   if (!accepted) {

@@ -1,12 +1,14 @@
-// Turning the bytes of FAT16, FAT32 and exFAT folders into ScanEntry children of the folder.
+// Turning the bytes of FAT12, FAT16, FAT32 and exFAT folders into ScanEntry children of the folder.
 //
 // Everything read here is untrusted: entries are taken only when their fields fit the volume, and
 // names are kept as they are on the disk (the output side makes them safe as file names).
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <span>
 #include <string>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -24,9 +26,9 @@ enum class FolderParse {
   Stopped,  // a stop request was honoured
 };
 
-// Parses the data of one FAT16 or FAT32 folder, piece by piece in disk order; a long name may run
-// on from one piece into the next. The children are prepended to `folder`, so they end up in
-// reverse order of their position.
+// Parses the data of one FAT12, FAT16 or FAT32 folder, piece by piece in disk order; a long name
+// may run on from one piece into the next. The children are prepended to `folder`, so they end up
+// in reverse order of their position.
 class FatFolderParser {
  public:
   FatFolderParser(uint8_t fileSystem, const VolumeParams& volume, ScanEntry& folder);
@@ -54,7 +56,7 @@ class FatFolderParser {
   std::vector<LongNamePiece> m_longName;  // in disk order: the name's last part first
 };
 
-// Parses one buffer as the whole data of `folder` (a single cluster, or the FAT16 root area).
+// Parses one buffer as the whole data of `folder` (a single cluster, or the FAT12/16 root area).
 // Returns End or More.
 FolderParse ParseFatFolder(std::span<const uint8_t> buffer, uint8_t fileSystem,
                            const VolumeParams& volume, ScanEntry& folder);
@@ -74,12 +76,19 @@ struct ExfatProgress {
   uint32_t lastPercent = 0;
 };
 
+// The valid data lengths of the files of one exFAT folder whose valid data length is below their
+// size (the bytes past it were never written, and read as zeros), by first cluster, size and
+// name.
+using ExfatValidLengths = std::map<std::tuple<uint32_t, uint64_t, std::u16string>, uint64_t>;
+
 // Parses the data of one exFAT folder, piece by piece in disk order; entry sets may run on from
 // one piece into the next. Kept files are prepended to `folder`; a folder child whose first
-// cluster equals that of an earlier one is merged into it.
+// cluster equals that of an earlier one is merged into it. A file's size is its data length;
+// when `validLengths` is given, the kept files with a shorter valid data length are noted there.
 class ExfatFolderParser {
  public:
-  ExfatFolderParser(const VolumeParams& volume, ScanEntry& folder, ExfatProgress& progress);
+  ExfatFolderParser(const VolumeParams& volume, ScanEntry& folder, ExfatProgress& progress,
+                    ExfatValidLengths* validLengths = nullptr);
 
   // Returns More, End (a file entry with impossible attributes) or Stopped.
   FolderParse Parse(std::span<const uint8_t> piece);
@@ -90,6 +99,7 @@ class ExfatFolderParser {
   const VolumeParams& m_volume;
   ScanEntry& m_folder;
   ExfatProgress& m_progress;
+  ExfatValidLengths* m_validLengths;
   uint64_t m_offset = 0;  // folder offset of the next entry
   uint64_t m_skipTo = 0;  // entries before this offset are passed over (rest of a cluster)
   std::unordered_map<uint32_t, ScanEntry*> m_folders;  // folder children by first cluster
@@ -105,6 +115,7 @@ class ExfatFolderParser {
   uint16_t m_modifiedDate = 0;
   uint32_t m_firstCluster = 0;
   uint64_t m_size = 0;
+  uint64_t m_validLength = 0;
   std::u16string m_name;
 };
 

@@ -11,10 +11,12 @@ namespace {
 
 // Data is read in pieces of at most 1 MiB, whatever the cluster size.
 constexpr uint32_t kPieceBytes = 1024 * 1024;
-// The FAT16 root area, when the boot sector cannot be read again: 512 entries of 32 bytes.
+// The FAT12/16 root area, when the boot sector cannot be read again: 512 entries of 32 bytes.
 constexpr uint32_t kUsualRootEntries = 512;
 // An exFAT folder holds at most 256 MiB of entries.
 constexpr uint64_t kMaxExfatFolderBytes = 256ull * 1024 * 1024;
+// Folders whose valid data lengths an extraction keeps at once.
+constexpr size_t kMaxValidLengthFolders = 64;
 
 }  // namespace
 
@@ -25,7 +27,7 @@ FatReader::FatReader(CDisk& source)
       m_dataStart(m_volume.firstDataSector),
       m_table(source, source.m_nFileSystem, source.m_volume) {
   if (m_volume.bytesPerSector == 0) m_volume.bytesPerSector = 512;
-  if (m_fileSystem == FS_FAT16) {
+  if (IsFat12Or16(m_fileSystem)) {
     // The root area's size is the boot sector's root-entry count.
     uint32_t entries = kUsualRootEntries;
     std::vector<uint8_t> boot(m_volume.bytesPerSector);
@@ -40,7 +42,7 @@ FatReader::FatReader(CDisk& source)
 }
 
 std::vector<uint32_t> FatReader::BuildFatChain(uint32_t first) {
-  if (m_fileSystem != FS_FAT16 && m_fileSystem != FS_FAT32) return {};
+  if (!IsFat12Or16(m_fileSystem) && m_fileSystem != FS_FAT32) return {};
   return m_table.Chain(first);
 }
 
@@ -99,11 +101,9 @@ bool FatReader::ReadRuns(const std::vector<Run>& runs, uint64_t bytes, Consume c
   return any;
 }
 
-std::vector<FatReader::Run> FatReader::ClaimFolderClusters(const std::vector<uint32_t>& clusters) {
+std::vector<FatReader::Run> FatReader::ToRuns(const std::vector<uint32_t>& clusters) {
   std::vector<Run> runs;
   for (uint32_t cluster : clusters) {
-    if (!m_table.IsDataCluster(cluster) || m_folderClusters[cluster]) break;
-    m_folderClusters[cluster] = true;
     if (!runs.empty() && uint64_t{runs.back().first} + runs.back().count == cluster) {
       ++runs.back().count;
     } else {
@@ -113,9 +113,19 @@ std::vector<FatReader::Run> FatReader::ClaimFolderClusters(const std::vector<uin
   return runs;
 }
 
+std::vector<FatReader::Run> FatReader::ClaimFolderClusters(const std::vector<uint32_t>& clusters) {
+  std::vector<uint32_t> claimed;
+  for (uint32_t cluster : clusters) {
+    if (!m_table.IsDataCluster(cluster) || m_folderClusters[cluster]) break;
+    m_folderClusters[cluster] = true;
+    claimed.push_back(cluster);
+  }
+  return ToRuns(claimed);
+}
+
 bool FatReader::ListFatFolder(ScanEntry& folder, bool root) {
   FatFolderParser parser(m_fileSystem, m_volume, folder);
-  if (root && m_fileSystem == FS_FAT16) {
+  if (root && IsFat12Or16(m_fileSystem)) {
     // The fixed root area, read whole whatever its entries.
     std::vector<uint8_t> area(size_t{m_rootSectors} * m_volume.bytesPerSector);
     ReadVolume(area.data(), m_volume.firstDataSector, m_rootSectors);
@@ -133,26 +143,30 @@ bool FatReader::ListFatFolder(ScanEntry& folder, bool root) {
   return true;
 }
 
-bool FatReader::ListExfatFolder(ScanEntry& folder, bool root, ExfatProgress& progress) {
+std::vector<uint32_t> FatReader::ExfatFolderClusters(uint32_t id, uint64_t size, bool fatChain,
+                                                     bool root, uint64_t& bytes) {
   const uint64_t clusterBytes = m_volume.bytesPerCluster;
+  bytes = UINT64_MAX;
+  // The root folder has no recorded length: all of its chain.
+  if (root) return m_table.Chain(id);
   std::vector<uint32_t> clusters;
-  uint64_t bytes = UINT64_MAX;
-  if (root) {
-    // The root folder has no recorded length: all of its chain.
-    clusters = m_table.Chain(folder.id);
-  } else {
-    bytes = std::min(folder.size != 0 ? folder.size : clusterBytes, kMaxExfatFolderBytes);
-    const uint64_t needed = (bytes + clusterBytes - 1) / clusterBytes;
-    if ((folder.flags & NF_FATCHAIN) != 0) clusters = m_table.Chain(folder.id);
-    if (clusters.size() > needed) clusters.resize(needed);
-    // A contiguous folder, or one whose chain is gone: the clusters that follow its first.
-    for (uint64_t i = clusters.size(); i < needed; ++i) {
-      const uint64_t cluster = uint64_t{folder.id} + i;
-      if (cluster > UINT32_MAX || !m_table.IsDataCluster(static_cast<uint32_t>(cluster))) break;
-      clusters.push_back(static_cast<uint32_t>(cluster));
-    }
+  bytes = std::min(size != 0 ? size : clusterBytes, kMaxExfatFolderBytes);
+  const uint64_t needed = (bytes + clusterBytes - 1) / clusterBytes;
+  if (fatChain) clusters = m_table.Chain(id);
+  if (clusters.size() > needed) clusters.resize(needed);
+  // A contiguous folder, or one whose chain is gone: the clusters that follow its first.
+  for (uint64_t i = clusters.size(); i < needed; ++i) {
+    const uint64_t cluster = uint64_t{id} + i;
+    if (cluster > UINT32_MAX || !m_table.IsDataCluster(static_cast<uint32_t>(cluster))) break;
+    clusters.push_back(static_cast<uint32_t>(cluster));
   }
-  const std::vector<Run> runs = ClaimFolderClusters(clusters);
+  return clusters;
+}
+
+bool FatReader::ListExfatFolder(ScanEntry& folder, bool root, ExfatProgress& progress) {
+  uint64_t bytes = 0;
+  const std::vector<Run> runs = ClaimFolderClusters(
+      ExfatFolderClusters(folder.id, folder.size, (folder.flags & NF_FATCHAIN) != 0, root, bytes));
   ExfatFolderParser parser(m_volume, folder, progress);
   bool stopped = false;
   ReadRuns(runs, bytes, [&](std::span<const uint8_t> piece) {
@@ -163,9 +177,35 @@ bool FatReader::ListExfatFolder(ScanEntry& folder, bool root, ExfatProgress& pro
   return !stopped;
 }
 
+uint64_t FatReader::ExfatValidLength(const RecoveredNode& node) {
+  const RecoveredNode* parent = node.parent;
+  if (parent == nullptr || !m_table.IsDataCluster(parent->id)) return node.size;
+  auto known = m_validLengths.find(parent->id);
+  if (known == m_validLengths.end()) {
+    if (m_validLengths.size() >= kMaxValidLengthFolders) m_validLengths.clear();
+    ExfatValidLengths& lengths = m_validLengths[parent->id];
+    uint64_t bytes = 0;
+    const std::vector<uint32_t> clusters =
+        ExfatFolderClusters(parent->id, parent->size, (parent->flags & NF_FATCHAIN) != 0,
+                            parent->id == m_volume.rootCluster, bytes);
+    // The folder is parsed again into a scratch entry whose children are dropped with it.
+    ScanEntry scratch;
+    scratch.id = parent->id;
+    scratch.flags = static_cast<uint8_t>(parent->flags);
+    ExfatProgress none;
+    ExfatFolderParser parser(m_volume, scratch, none, &lengths);
+    ReadRuns(ToRuns(clusters), bytes, [&](std::span<const uint8_t> piece) {
+      return parser.Parse(piece) == FolderParse::More;
+    });
+    known = m_validLengths.find(parent->id);
+  }
+  const auto found = known->second.find({node.id, node.size, std::u16string(NodeName(node))});
+  return found != known->second.end() ? found->second : node.size;
+}
+
 uint32_t FatReader::List(ScanEntry* data, ProgressRecord* progress, MessageSink& progressWindow) {
   const auto state = [progress] { return progress != nullptr ? progress->State() : 0u; };
-  if (m_fileSystem != FS_FAT16 && m_fileSystem != FS_FAT32 && m_fileSystem != FS_EXFAT) {
+  if (!IsFat12Or16(m_fileSystem) && m_fileSystem != FS_FAT32 && m_fileSystem != FS_EXFAT) {
     return state();
   }
   m_folderClusters.assign(size_t{m_volume.clusterCount} + 2, false);
@@ -220,15 +260,7 @@ bool FatReader::ExtractFile(const RecoveredNode& node, FileOutput& output,
     const uint64_t chainBytes = chain.size() * clusterBytes;
     // A chain is trusted when it is as long as the size asks for; a deleted file's chain is gone
     // (its first cluster's entry is free, or taken by another file).
-    if (chainBytes >= node.size && chainBytes - node.size <= clusterBytes) {
-      for (uint32_t cluster : chain) {
-        if (!runs.empty() && uint64_t{runs.back().first} + runs.back().count == cluster) {
-          ++runs.back().count;
-        } else {
-          runs.push_back({cluster, 1});
-        }
-      }
-    }
+    if (chainBytes >= node.size && chainBytes - node.size <= clusterBytes) runs = ToRuns(chain);
   }
   if (runs.empty()) {
     const uint64_t needed = (node.size + clusterBytes - 1) / clusterBytes;
@@ -237,15 +269,36 @@ bool FatReader::ExtractFile(const RecoveredNode& node, FileOutput& output,
   }
 
   bool written = true;
-  const bool any = ReadRuns(runs, node.size, [&](std::span<const uint8_t> piece) {
-    if (ShouldStop(progress)) return false;
+  bool stopped = false;
+  const auto put = [&](std::span<const uint8_t> piece) {
+    if (ShouldStop(progress)) {
+      stopped = true;
+      return false;
+    }
     if (!output.Write(piece.data(), piece.size())) {
       written = false;
       return false;
     }
     if (progress != nullptr) progress->SetPosition(progress->Position() + piece.size());
     return true;
-  });
+  };
+  // The data stops where the volume's clusters do, zeros included.
+  uint64_t clusters = 0;
+  for (const Run& run : runs) clusters += run.count;
+  const uint64_t end = std::min(node.size, clusters * clusterBytes);
+  const uint64_t valid =
+      m_fileSystem == FS_EXFAT ? std::min(ExfatValidLength(node), end) : node.size;
+  const bool any = valid == 0 || ReadRuns(runs, valid, put);
+  // The bytes past the valid data length were never written: they read as zeros.
+  if (valid < end && written && !stopped) {
+    const std::vector<uint8_t> zeros(
+        static_cast<size_t>(std::min<uint64_t>(end - valid, kPieceBytes)), 0);
+    for (uint64_t left = end - valid; left != 0;) {
+      const size_t length = static_cast<size_t>(std::min<uint64_t>(left, zeros.size()));
+      if (!put(std::span<const uint8_t>(zeros.data(), length))) break;
+      left -= length;
+    }
+  }
   return written && any;
 }
 

@@ -58,15 +58,31 @@ const uint8_t* FatTable::Block(uint64_t index) {
   return m_lastBlock;
 }
 
-uint32_t FatTable::Entry(uint32_t cluster) {
-  const uint64_t offset = uint64_t{cluster} * m_entryBytes;
+const uint8_t* FatTable::ByteAt(uint64_t offset) {
   const uint64_t sector = offset / m_sectorSize;
-  if (sector >= m_tableSectors) return 0;
+  if (sector >= m_tableSectors) return nullptr;
   const uint8_t* block = Block(sector / m_sectorsPerBlock);
-  const size_t at =
-      static_cast<size_t>((sector % m_sectorsPerBlock) * m_sectorSize + offset % m_sectorSize);
-  if (m_entryBytes == 2) return LoadLe16(block + at);
-  const uint32_t value = LoadLe32(block + at);
+  return block + (sector % m_sectorsPerBlock) * m_sectorSize + offset % m_sectorSize;
+}
+
+uint32_t FatTable::Entry(uint32_t cluster) {
+  if (m_fileSystem == FS_FAT12) {
+    // Cluster c's 12 bits start at byte c * 1.5: the low 12 bits of the little-endian pair there
+    // for an even c, the high 12 for an odd one. The pair may straddle two sectors (and two
+    // blocks), so its bytes are taken one at a time.
+    const uint64_t offset = uint64_t{cluster} * 3 / 2;
+    const uint8_t* low = ByteAt(offset);
+    if (low == nullptr) return 0;
+    const uint8_t lowByte = *low;  // the next lookup may replace the block it lies in
+    const uint8_t* high = ByteAt(offset + 1);
+    if (high == nullptr) return 0;
+    const uint32_t pair = lowByte | (uint32_t{*high} << 8);
+    return (cluster & 1) != 0 ? pair >> 4 : pair & 0x0FFF;
+  }
+  const uint8_t* at = ByteAt(uint64_t{cluster} * m_entryBytes);
+  if (at == nullptr) return 0;
+  if (m_entryBytes == 2) return LoadLe16(at);
+  const uint32_t value = LoadLe32(at);
   return m_fileSystem == FS_FAT32 ? (value & 0x0FFFFFFF) : value;
 }
 
@@ -74,8 +90,12 @@ uint32_t FatTable::Next(uint32_t cluster) {
   const uint32_t value = Entry(cluster);
   // Bad-cluster and end-of-chain marks; the values just below them are ordinary clusters on
   // volumes large enough to have them, and the data-area check below covers the rest.
-  const uint32_t firstMark =
-      m_fileSystem == FS_FAT16 ? 0xFFF7 : (m_fileSystem == FS_FAT32 ? 0x0FFFFFF7 : 0xFFFFFFF7);
+  uint32_t firstMark = 0xFFFFFFF7;
+  switch (m_fileSystem) {
+    case FS_FAT12: firstMark = 0xFF7; break;
+    case FS_FAT16: firstMark = 0xFFF7; break;
+    case FS_FAT32: firstMark = 0x0FFFFFF7; break;
+  }
   if (value >= firstMark || !IsDataCluster(value)) return 0;
   return value;
 }

@@ -42,7 +42,19 @@ enum class FoundBy : uint8_t { BootSector, MftCopies, FatStructures };
 struct Found {
   PartitionRecordPtr record;
   FoundBy by;
+  uint64_t bytes = 0;  // the volume's size in bytes, for records found by a FAT12 boot sector
 };
+
+// The checksum of an exFAT boot region: over its first eleven sectors, bytes 106, 107 (volume
+// flags) and 112 (percent in use) of the first left out, as the twelfth sector repeats it.
+uint32_t ExfatBootChecksum(const uint8_t* region, size_t sectorBytes) {
+  uint32_t sum = 0;
+  for (size_t i = 0; i < 11 * sectorBytes; ++i) {
+    if (i == 106 || i == 107 || i == 112) continue;
+    sum = ((sum & 1) != 0 ? 0x80000000u : 0) + (sum >> 1) + region[i];
+  }
+  return sum;
+}
 
 class VolumeSearch {
  public:
@@ -129,15 +141,30 @@ class VolumeSearch {
     return FirstWordAt(sector, word) && (word & 0x0FFFFFFF) == (0x0FFFFF00u | media);
   }
 
+  // Whether the exFAT boot sector at `s` begins a boot region whose checksum sector (its twelfth)
+  // holds the region's checksum throughout.
+  bool ExfatRegionIntact(uint64_t s, uint32_t volumeSectorBytes) {
+    const size_t regionBytes = size_t{12} * volumeSectorBytes;
+    std::vector<uint8_t> region((regionBytes + m_sectorSize - 1) / m_sectorSize * m_sectorSize);
+    if (!ReadAt(s, region.data(), static_cast<uint32_t>(region.size()))) return false;
+    const uint32_t sum = ExfatBootChecksum(region.data(), volumeSectorBytes);
+    const uint8_t* check = region.data() + size_t{11} * volumeSectorBytes;
+    for (size_t i = 0; i < volumeSectorBytes; i += 4) {
+      if (LoadLe32(check + i) != sum) return false;
+    }
+    return true;
+  }
+
   // Where the volume of a boot sector found at `s` begins. NTFS keeps a copy of its boot sector
-  // in the sector after its last one, FAT32 six sectors in, and exFAT twelve sectors in; a copy
-  // found where the original is gone would otherwise place the volume at the copy. A copy is
-  // recognised by the volume's own structures lying where it places them from the original's
-  // position and not from its own: the MFT's first record (NTFS), the first FAT (FAT32); an
-  // NTFS boot sector whose volume would not fit between it and the end of the source is a copy
-  // too (a reformatted volume keeps its old last sector longer than its old MFT). exFAT
-  // states its start at 0x40, which formatters leave 0 when they do not know it; it is believed
-  // when it places this sector at the start or at the copy.
+  // in the sector after its last one, FAT32 six sectors in, and exFAT a copy of its whole boot
+  // region twelve sectors in; a copy found where the original is gone would otherwise place the
+  // volume at the copy. A copy is recognised by the volume's own structures lying where it
+  // places them from the original's position and not from its own: the MFT's first record
+  // (NTFS), the first FAT (FAT32, exFAT); an NTFS boot sector whose volume would not fit between
+  // it and the end of the source is a copy too (a reformatted volume keeps its old last sector
+  // longer than its old MFT). exFAT states its start at 0x40, which formatters leave 0 when they
+  // do not know it; it is believed when it places this sector at the start or at the copy, and
+  // otherwise the region must pass its checksum to be taken for the copy.
   uint64_t BootStart(FileSystemCode code, const uint8_t* b, uint64_t s) {
     const uint16_t bps = LoadLe16(b + 0x0B);
     const uint64_t scale = bps > m_sectorSize && bps % m_sectorSize == 0 ? bps / m_sectorSize : 1;
@@ -158,9 +185,18 @@ class VolumeSearch {
         return s - copy;
       }
     } else if (code == FS_EXFAT) {
+      // The exFAT boot sector has no 16-bit sector size; the check admits shifts 9 to 12.
+      const uint32_t volumeSectorBytes = 1u << b[0x6C];
+      const uint64_t exfatScale =
+          volumeSectorBytes > m_sectorSize ? volumeSectorBytes / m_sectorSize : 1;
       const uint64_t stated = LoadLe64(b + 0x40);
-      const uint64_t copy = 12 * scale;
+      const uint64_t copy = 12 * exfatScale;
       if (stated == s || (stated <= UINT64_MAX - copy && stated + copy == s)) return stated;
+      const uint64_t fat = LoadLe32(b + 0x50) * exfatScale;
+      if (s >= copy && !FatStartAt(s + fat, 0xF8) && FatStartAt(s - copy + fat, 0xF8) &&
+          ExfatRegionIntact(s, volumeSectorBytes)) {
+        return s - copy;
+      }
     }
     return s;
   }
@@ -178,10 +214,11 @@ class VolumeSearch {
         return;
       }
     }
-    if (code == FS_FAT16 || code == FS_FAT32) {
+    if (IsFat12Or16(code) || code == FS_FAT32) {
       m_fatVolumes.emplace_back(start, start + std::max<uint64_t>(r.totalSectors, 1));
     }
-    m_found.push_back(Found{std::make_unique<PartitionRecord>(r), FoundBy::BootSector});
+    const uint64_t bytes = code == FS_FAT12 ? r.totalSectors * LoadLe16(b + 0x0B) : 0;
+    m_found.push_back(Found{std::make_unique<PartitionRecord>(r), FoundBy::BootSector, bytes});
   }
 
   // --- NTFS without boot sectors -------------------------------------------------------------
@@ -418,7 +455,11 @@ class VolumeSearch {
     for (Found& f : m_found) {
       const PartitionRecord& r = *f.record;
       if (r.fileSystem == FS_FAT16 && r.totalSectors > (uint64_t{1} << 32)) continue;
-      if (r.totalSectors < kSmallestFoundVolume) continue;
+      // FAT12 exists only below 16 MiB, so it has a floor of its own.
+      if (r.fileSystem == FS_FAT12 ? f.bytes < kSmallestFoundFat12Bytes
+                                   : r.totalSectors < kSmallestFoundVolume) {
+        continue;
+      }
       if (m_lost && (r.totalSectors > total || r.firstSector > total - r.totalSectors)) continue;
       volumes.push_back(std::move(f.record));
     }

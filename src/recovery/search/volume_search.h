@@ -1,5 +1,5 @@
 // The searches for lost volumes on a drive and for earlier (formatted) volumes inside a volume:
-// every sector is tested for the structures of FAT16, FAT32, exFAT and NTFS volumes, and one
+// every sector is tested for the structures of FAT12, FAT16, FAT32, exFAT and NTFS volumes, and one
 // record per volume found is collected.
 #pragma once
 
@@ -16,6 +16,10 @@ namespace kavo {
 inline constexpr uint32_t kSearchChunkSectors = 128;
 // Volumes smaller than this many sectors (256 MiB of 512-byte sectors) are not listed.
 inline constexpr uint64_t kSmallestFoundVolume = 0x80000;
+// FAT12 volumes are all far smaller (below 16 MiB): they are listed from 360 KiB, the smallest
+// floppy still met, so that tiny boot-sector-like leftovers stay out while floppy images, small
+// memory cards and firmware partitions are found.
+inline constexpr uint64_t kSmallestFoundFat12Bytes = 360 * 1024;
 
 // Walks sectors [firstSector, firstSector + sectorCount) of `source` (clamped to the source) and
 // appends the volumes found to `volumes`: from boot sectors, from the $MFT and $MFTMirr records

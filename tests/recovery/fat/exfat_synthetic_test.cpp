@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "base/messages.h"
+#include "platform/text.h"
 #include "recovery/fat/fat_folder.h"
 #include "recovery/fat/fat_reader.h"
+#include "recovery/filesystem.h"
 #include "support/recording_sink.h"
 #include "support/scan_entries.h"
 #include "support/test_paths.h"
@@ -26,6 +28,7 @@ struct SetSpec {
   uint8_t streamFlags = 0x01;
   uint32_t modified = 0;  // timestamps: date in the upper 16 bits
   uint32_t accessed = 0;
+  uint64_t valid = UINT64_MAX;  // the valid data length; the size when not given
 };
 
 // Writes one entry set at `at` and returns its size in bytes.
@@ -42,7 +45,7 @@ size_t WriteSet(uint8_t* at, const SetSpec& s) {
   stream[0] = 0x40 | inUse;
   stream[1] = s.streamFlags;
   stream[3] = static_cast<uint8_t>(s.name.size());
-  StoreLe64(stream + 8, s.size);
+  StoreLe64(stream + 8, s.valid == UINT64_MAX ? s.size : s.valid);
   StoreLe32(stream + 0x14, s.cluster);
   StoreLe64(stream + 0x18, s.size);
   for (size_t k = 0; k < names; ++k) {
@@ -77,6 +80,8 @@ TEST(ParseExfatFolder, EntrySetsNamesDatesAndFlags) {
   at += WriteSet(&folder[at], {u"fragmented.bin", 20, 9000, false, false, 0x01});
   at += WriteSet(&folder[at], {u"gone.doc", 30, 100, false, true, 0x03});
   at += WriteSet(&folder[at], {u"empty", 0, 0, false, false, 0x00});
+  at += WriteSet(&folder[at], {u"deleted, no cluster", 0, 512, false, true, 0x01});
+  at += WriteSet(&folder[at], {u"live, no cluster", 0, 512, false, false, 0x01});  // dropped
   at += WriteSet(&folder[at], {u"below root", 4, 10});   // at or below the root: dropped
   at += WriteSet(&folder[at], {u"past end", 1002, 10});  // past the last cluster: dropped
   at += WriteSet(&folder[at], {u"last", 1001, 10});
@@ -100,6 +105,9 @@ TEST(ParseExfatFolder, EntrySetsNamesDatesAndFlags) {
   EXPECT_EQ(Child(root.get(), u"gone.doc")->flags, 0);
   ASSERT_NE(Child(root.get(), u"empty"), nullptr);
   EXPECT_EQ(Child(root.get(), u"empty")->location, 0u);
+  ASSERT_NE(Child(root.get(), u"deleted, no cluster"), nullptr);
+  EXPECT_EQ(Child(root.get(), u"deleted, no cluster")->size, 512u);
+  EXPECT_EQ(Child(root.get(), u"live, no cluster"), nullptr);
   EXPECT_EQ(Child(root.get(), u"below root"), nullptr);
   EXPECT_EQ(Child(root.get(), u"past end"), nullptr);
   EXPECT_NE(Child(root.get(), u"last"), nullptr);
@@ -227,6 +235,67 @@ TEST(ExfatReader, FoldersChainsAndData) {
   MemoryOutput contiguous;
   ASSERT_TRUE(reader.ExtractFile(node, contiguous, nullptr));
   EXPECT_EQ(contiguous.bytes[512], 21);
+}
+
+// A file is as long as its data length; what lies past its valid data length was never written
+// and is saved as zeros, in the root and in subfolders, live or deleted, chained or contiguous.
+// A valid length beyond the size is damage and changes nothing; a damaged size far beyond the
+// volume writes no more zeros than the volume has clusters.
+TEST(ExfatReader, BytesPastTheValidDataLengthAreZeros) {
+  struct Case {
+    SetSpec set;
+    uint64_t dataBytes;  // bytes taken from the clusters; zeros after them
+    uint64_t written;    // bytes written
+  };
+  const std::vector<Case> cases = {
+      {{u"half.bin", 20, 1500, false, false, 0x03, 0, 0, 600}, 600, 1500},
+      {{u"none written", 24, 1024, false, true, 0x03, 0, 0, 0}, 0, 1024},
+      {{u"chained.bin", 28, 1100, false, false, 0x01, 0, 0, 700}, 700, 1100},
+      {{u"whole.bin", 32, 900, false, false, 0x03, 0, 0, 900}, 900, 900},
+      {{u"damaged.bin", 34, 800, false, false, 0x03, 0, 0, 5000}, 800, 800},
+      {{u"huge.bin", 60, uint64_t{1} << 40, false, false, 0x03, 0, 0, 100}, 100, 6 * 512},
+  };
+  for (const bool inSubfolder : {false, true}) {
+    SCOPED_TRACE(inSubfolder ? "subfolder" : "root");
+    test::ScratchDir dir;
+    // The sets take two clusters: the root's chain, or a contiguous subfolder.
+    VolumeBuilder v = VolumeBuilder::Exfat(64, 4);
+    v.Chain({4, 5});
+    std::vector<uint8_t> sets(1024, 0);
+    size_t at = 0;
+    for (const Case& c : cases) at += WriteSet(&sets[at], c.set);
+    std::memcpy(v.Cluster(inSubfolder ? 10 : 4), sets.data(), 512);
+    std::memcpy(v.Cluster(inSubfolder ? 11 : 5), sets.data() + 512, 512);
+    if (inSubfolder) WriteSet(v.Cluster(4), {u"sub", 10, 1024, true, false, 0x03});
+    for (uint32_t c = 12; c < 66; ++c) std::memset(v.Cluster(c), static_cast<int>(c), 512);
+    v.Chain({28, 40, 41});
+    CDisk disk;
+    ASSERT_TRUE(v.Open(dir.path(), disk));
+    NullSink sink;
+    const NodePtr root = ScanFileSystem(disk, nullptr, sink);
+    ASSERT_TRUE(root && root->firstChild);
+    const RecoveredNode* parent = root->firstChild;
+    if (inSubfolder) parent = FindChildFolder(parent, u"sub");
+    ASSERT_NE(parent, nullptr);
+    FatReader reader(disk);
+    for (const Case& c : cases) {
+      SCOPED_TRACE(platform::Utf16ToUtf8(c.set.name));
+      const RecoveredNode* node = parent->firstChild;
+      while (node != nullptr && NodeName(*node) != c.set.name) node = node->nextSibling;
+      ASSERT_NE(node, nullptr);
+      EXPECT_EQ(node->size, c.set.size);
+      MemoryOutput out;
+      ASSERT_TRUE(reader.ExtractFile(*node, out, nullptr));
+      ASSERT_EQ(out.bytes.size(), c.written);
+      // Through the chain or from consecutive clusters, as the entry says.
+      const std::vector<uint32_t> chain = {28, 40, 41};
+      for (size_t i = 0; i < out.bytes.size(); ++i) {
+        const size_t cluster = c.set.streamFlags == 0x01 ? chain[i / 512] : c.set.cluster + i / 512;
+        const uint8_t expected = i < c.dataBytes ? static_cast<uint8_t>(cluster) : 0;
+        ASSERT_EQ(out.bytes[i], expected) << "byte " << i;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "disk/volume.h"
 #include "platform/text.h"
 #include "recovery/fat/fat_reader.h"
+#include "recovery/filesystem.h"
 #include "support/process.h"
 #include "support/test_paths.h"
 
@@ -271,6 +272,29 @@ TEST_F(FatVolumeTest, Fat32VolumesOfSeveralClusterSizes) {
   }
 }
 
+TEST_F(FatVolumeTest, Fat12VolumesOfBothSectorSizes) {
+  // With 512-byte clusters d1/d2/big.bin's chain runs past cluster 341, whose 12-bit entry
+  // straddles the table's first two sectors.
+  for (const auto& [size, sectorBytes] : {std::pair{"2M", 512u}, std::pair{"8M", 4096u}}) {
+    SCOPED_TRACE(sectorBytes);
+    originals.clear();
+    const fs::path image = dir / "fat12.img";
+    ASSERT_EQ(test::RunShell("rm -f '" + image.string() + "' && truncate -s " + size + " '" +
+                             image.string() + "' && mkfs.fat -F 12 -s 1 -S " +
+                             std::to_string(sectorBytes) + " '" + image.string() + "' >/dev/null"),
+              0);
+    Fill(image.string(), sectorBytes);
+    Check(image, 0);
+    Volume v;
+    ASSERT_TRUE(v.Open(image, 0));
+    ASSERT_EQ(v.disk.m_nFileSystem, FS_FAT12);
+    if (sectorBytes == 512) {
+      const std::vector<uint32_t> chain = FatReader(v.disk).BuildFatChain(v.At("d1/d2/big.bin").id);
+      EXPECT_NE(std::find(chain.begin(), chain.end(), 341u), chain.end());
+    }
+  }
+}
+
 TEST_F(FatVolumeTest, DeletedFragmentedFileIsReadFromConsecutiveClusters) {
   const fs::path image = dir / "frag.img";
   // FAT16: without the FAT32 next-free hint, mtools fills the first free cluster.
@@ -315,6 +339,75 @@ TEST_F(FatVolumeTest, VolumeInsidePartitionedDisk) {
             0);
   Fill(image.string() + "@@1M", 1024);
   Check(image, 2048);
+}
+
+// A reference image made elsewhere, unpacked to $KAVO_REFERENCE_IMAGES (default /tmp/ref).
+fs::path ReferenceImage(const std::string& name) {
+  const char* dir = std::getenv("KAVO_REFERENCE_IMAGES");
+  return fs::path(dir != nullptr && *dir != 0 ? dir : "/tmp/ref") / name;
+}
+
+// Every file of the volume's tree (as the scan makes it, so each node has its parent) by Key.
+void TreeFiles(const RecoveredNode* folder, const std::string& prefix,
+               std::map<std::string, const RecoveredNode*>& out) {
+  for (const RecoveredNode* c = folder->firstChild; c != nullptr; c = c->nextSibling) {
+    const std::string path = prefix + platform::Utf16ToUtf8(std::u16string(NodeName(*c)));
+    if ((c->flags & NF_FOLDER) != 0) {
+      TreeFiles(c, path + "/", out);
+    } else {
+      out[Key(path)] = c;
+    }
+  }
+}
+
+// The reference FAT12 volume (513 files in folders) and the exFAT volume whose files have valid
+// data lengths below their sizes: every name fls lists is listed, and every live file with the
+// size and the bytes icat gives, except that icat does not zero what lies past a valid data
+// length; on FAT12 the listings agree entry by entry.
+TEST(ReferenceImages, LiveFilesAsTheSleuthKitReadsThem) {
+  for (const char* tool : {"fls", "icat"}) {
+    if (!test::HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+  }
+  for (const char* name : {"fat12.img", "exfat_encrypted.img"}) {
+    SCOPED_TRACE(name);
+    const fs::path image = ReferenceImage(name);
+    if (!fs::exists(image)) GTEST_SKIP() << image << " is not unpacked";
+    Volume v;
+    ASSERT_TRUE(v.Open(image, 0));
+    if (v.disk.m_nFileSystem == FS_FAT12) ExpectSameListing(v, image, 0);
+    NullSink sink;
+    const NodePtr root = ScanFileSystem(v.disk, nullptr, sink);
+    ASSERT_TRUE(root && root->firstChild);
+    std::map<std::string, const RecoveredNode*> files;
+    TreeFiles(root->firstChild, "", files);
+    FatReader reader(v.disk);
+    // Its valid data length is 0: Windows reads zeros where icat reads the clusters.
+    const std::string zeroedPastValidLength = "usual_dir/0.bin.PFILE";
+    std::vector<std::pair<std::string, std::string>> live;  // key, inode
+    for (const auto& [key, info] : Fls(image, 0)) {
+      const auto& [deleted, inode] = info;
+      ASSERT_TRUE(v.entries.count(key)) << "fls lists " << key << " but the reader does not";
+      if (deleted || v.entries[key].folder) continue;
+      ASSERT_TRUE(files.count(key)) << key;
+      live.emplace_back(key, inode);
+    }
+    // icat takes a while per file: about 40 of them, the one past its valid length among them.
+    const size_t step = std::max<size_t>(1, live.size() / 40);
+    size_t compared = 0;
+    for (size_t i = 0; i < live.size(); ++i) {
+      const auto& [key, inode] = live[i];
+      if (i % step != 0 && key != zeroedPastValidLength) continue;
+      std::string expected = Icat(image, 0, inode);
+      if (key == zeroedPastValidLength) expected.assign(expected.size(), '\0');
+      EXPECT_EQ(files[key]->size, expected.size()) << key;
+      MemoryOutput out;
+      reader.ExtractFile(*files[key], out, nullptr);
+      EXPECT_TRUE(std::string(out.bytes.begin(), out.bytes.end()) == expected) << key;
+      ++compared;
+    }
+    EXPECT_GE(live.size(), v.disk.m_nFileSystem == FS_FAT12 ? 500u : 10u);
+    EXPECT_GE(compared, std::min<size_t>(live.size(), 40));
+  }
 }
 
 // exFAT through the kernel's loop devices and the FUSE driver, which need root.

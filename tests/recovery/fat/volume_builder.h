@@ -2,6 +2,7 @@
 // not make on request: cyclic chains, folders pointing at their ancestors, damaged entries.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -20,7 +21,9 @@ class VolumeBuilder {
  public:
   static constexpr uint32_t kSector = 512;
 
-  // FAT16 (root area of 32 sectors) or FAT32 (root folder in cluster 2).
+  // FAT16 (root area of 32 sectors) or FAT32 (root folder in cluster 2). A FAT16 volume has at
+  // least 4085 clusters, or it would be FAT12: its boot sector declares that many, and the image
+  // holds the first `clusters` of them.
   static VolumeBuilder Fat(uint8_t fileSystem, uint32_t clusters) {
     VolumeBuilder v;
     v.m_fileSystem = fileSystem;
@@ -43,7 +46,7 @@ class VolumeBuilder {
     StoreLe32(b + 0x20, static_cast<uint32_t>(v.m_image.size() / kSector));
     if (fat16) {
       StoreLe16(b + 0x11, 512);
-      StoreLe16(b + 0x13, static_cast<uint16_t>(v.m_image.size() / kSector));
+      StoreLe16(b + 0x13, static_cast<uint16_t>(v.m_dataStart + std::max(clusters, 4085u)));
       StoreLe16(b + 0x16, static_cast<uint16_t>(v.m_fatSectors));
       std::memcpy(b + 0x36, "FAT16   ", 8);
     } else {

@@ -7,6 +7,7 @@
 
 #include <fstream>
 
+#include "disk/volume.h"
 #include "partition/partition_scan.h"
 #include "partition/real_disks.h"
 #include "platform/bytes.h"
@@ -102,6 +103,91 @@ TEST(SearchLostVolumes, RebuildsAFat32VolumeFromItsTablesAndFolders) {
   EXPECT_EQ(r.FatFirstDataSector(), 32 + 2 * perFat);
   EXPECT_EQ(r.firstSector, 32u);
   EXPECT_GE(r.totalSectors, 800u * 1024 - 32 - 2 * perFat - 8 * 128);
+}
+
+// FAT12 volumes are all far below the floor of the other kinds; they have their own, 360 KiB.
+// A found FAT12 row opens as FAT12.
+TEST(SearchLostVolumes, FindsFat12VolumesFromTheSmallestFloppyOn) {
+  if (auto why = test::NeedTools({"mkfs.fat"}); !why.empty()) GTEST_SKIP() << why;
+  test::ScratchDir dir;
+  const auto image = dir / "small.img";
+  const std::string q = "'" + image.string() + "'";
+  // 1440 KiB at sector 2048, 4 MiB of 4096-byte sectors at 8192, 320 KiB at 20480.
+  ASSERT_EQ(test::RunShell("truncate -s 16M " + q + " && mkfs.fat -F 12 --offset 2048 " + q +
+                           " 1440 >/dev/null 2>&1 && mkfs.fat -F 12 -S 4096 --offset 1024 " + q +
+                           " 4096 >/dev/null 2>&1 && mkfs.fat -F 12 --offset 20480 " + q +
+                           " 320 >/dev/null 2>&1"),
+            0);
+  auto disk = test::OpenImage(image);
+  ASSERT_TRUE(disk);
+  FoundVolumeList found = Lost(*disk);
+  ASSERT_EQ(found.size(), 2u);
+  ASSERT_NE(At(found, FS_FAT12, 2048), nullptr);
+  EXPECT_EQ(At(found, FS_FAT12, 2048)->totalSectors, 2880u);
+  ASSERT_NE(At(found, FS_FAT12, 8192), nullptr);
+  EXPECT_EQ(At(found, FS_FAT12, 8192)->totalSectors, 1024u);
+
+  PartitionList rows;
+  PublishFoundVolumes(found, SourceKind::ImageFile, u"small.img", rows);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[1]->secondText, u"FAT12 - 1, small.img");
+  for (const auto& row : rows) {
+    ASSERT_TRUE(SetUpSelectedVolume(*disk, *row, kOpPartitionRecovery));
+    EXPECT_EQ(disk->m_nFileSystem, FS_FAT12);
+  }
+}
+
+// An exFAT volume whose main boot sector is gone is found by the copy of its boot region twelve
+// sectors in, at the volume's start, once; and opens from that copy.
+TEST(SearchLostVolumes, FindsExfatByItsBackupBootRegion) {
+  if (auto why = test::NeedTools({"mkfs.exfat"}); !why.empty()) GTEST_SKIP() << why;
+  test::ScratchDir dir;
+  const auto volume = dir / "exfat.img";
+  const auto image = dir / "disk.img";
+  constexpr uint64_t kStart = 2048;
+  ASSERT_EQ(test::RunShell("truncate -s 300M '" + volume.string() + "' && mkfs.exfat '" +
+                           volume.string() + "' >/dev/null && truncate -s 302M '" + image.string() +
+                           "' && dd if='" + volume.string() + "' of='" + image.string() +
+                           "' bs=1M seek=1 conv=notrunc,sparse status=none"),
+            0);
+  auto intact = test::OpenImage(image);
+  ASSERT_TRUE(intact);
+  intact->m_nStartSector = kStart;
+  ASSERT_TRUE(DetectVolume(*intact));
+  const VolumeParams expected = intact->m_volume;
+
+  // Both regions intact: one volume, found again by its copy.
+  const FoundVolumeList both = Lost(*intact);
+  ASSERT_EQ(both.size(), 1u);
+  EXPECT_EQ(both[0]->firstSector, kStart);
+  EXPECT_EQ(both[0]->duplicate, kFoundAgain);
+
+  ASSERT_TRUE(test::WipeSectors(image, kStart));
+  auto damaged = test::OpenImage(image);
+  FoundVolumeList found = Lost(*damaged);
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0]->fileSystem, FS_EXFAT);
+  EXPECT_EQ(found[0]->firstSector, kStart);
+  EXPECT_EQ(found[0]->duplicate, 0u);
+
+  PartitionList rows;
+  PublishFoundVolumes(found, SourceKind::ImageFile, u"disk.img", rows);
+  ASSERT_TRUE(SetUpSelectedVolume(*damaged, *rows[0], kOpPartitionRecovery));
+  EXPECT_EQ(damaged->m_nFileSystem, FS_EXFAT);
+  const VolumeParams& opened = damaged->m_volume;
+  EXPECT_EQ(opened.partitionStart, kStart);
+  EXPECT_EQ(opened.fatSectorBase, expected.fatSectorBase);
+  EXPECT_EQ(opened.sectorsPerFat, expected.sectorsPerFat);
+  EXPECT_EQ(opened.firstDataSector, expected.firstDataSector);
+  EXPECT_EQ(opened.clusterCount, expected.clusterCount);
+  EXPECT_EQ(opened.rootCluster, expected.rootCluster);
+
+  // A copy whose checksum sector does not match is not taken for the volume's start.
+  ASSERT_TRUE(test::WipeSectors(image, kStart + 12 + 11));
+  auto unchecked = test::OpenImage(image);
+  const FoundVolumeList shifted = Lost(*unchecked);
+  ASSERT_EQ(shifted.size(), 1u);
+  EXPECT_EQ(shifted[0]->firstSector, kStart + 12);
 }
 
 TEST(SearchFormattedVolume, FindsTheVolumeBeforeTheReformat) {

@@ -26,7 +26,7 @@ const Command kCommands[] = {
     {"list",
      "list SOURCE [--start SECTOR | --partition N [--lost|--formatted|--load F.psi]] [--json]\n"
      "          [--save-scan F.qsv]",
-     "list the live and deleted files and folders of a FAT16, FAT32, exFAT or NTFS volume\n"
+     "list the live and deleted files and folders of a FAT12, FAT16, FAT32, exFAT or NTFS volume\n"
      "      (--start: first sector of the volume on a whole disk; default 0; --partition: row N\n"
      "      of 'partitions', or with --lost/--formatted of that search, run again, or with --load\n"
      "      of a partition list saved by partitions/search --save)",
@@ -62,7 +62,8 @@ const Command kCommands[] = {
          1},
      RecoverCommand},
     {"partitions", "partitions SOURCE [--json] [--save F.psi] | partitions --load F.psi [--json]",
-     "list the FAT16, FAT32, exFAT and NTFS volumes of the MBR, GPT or dynamic-disk tables,\n"
+     "list the FAT12, FAT16, FAT32, exFAT and NTFS volumes of the MBR, GPT or dynamic-disk "
+     "tables,\n"
      "      newest row first, numbered as list/recover --partition N take them; --save keeps\n"
      "      the rows in a partition-list file, --load shows the rows of one",
      ArgSpec{{"--save", "--load"}, {"--json"}, {}, 0, 1}, PartitionsCommand},

@@ -110,7 +110,7 @@ int PartitionsCommand(const ParsedArgs& args) {
   }
   if (rows.empty() && !args.Has("--json")) {
     ErrorLine(
-        "no partition-table entry holds a FAT16, FAT32, exFAT or NTFS volume; "
+        "no partition-table entry holds a FAT12, FAT16, FAT32, exFAT or NTFS volume; "
         "'kavo-cli search SOURCE --lost' looks for volumes sector by sector");
   }
   PrintPartitionRows(rows, args.Has("--json"));

@@ -34,10 +34,11 @@ bool SelectVolume(CDisk& disk, std::optional<uint64_t> start) {
   disk.m_nStartSector = start.value_or(0);
   if (DetectVolume(disk)) return true;
   if (start) {
-    ErrorLine("no FAT16, FAT32, exFAT or NTFS volume starts at sector " + std::to_string(*start));
+    ErrorLine("no FAT12, FAT16, FAT32, exFAT or NTFS volume starts at sector " +
+              std::to_string(*start));
   } else {
     ErrorLine(
-        "no FAT16, FAT32, exFAT or NTFS volume starts at sector 0; if this is a whole disk, "
+        "no FAT12, FAT16, FAT32, exFAT or NTFS volume starts at sector 0; if this is a whole disk, "
         "give --start SECTOR with the first sector of one of its volumes");
   }
   return false;

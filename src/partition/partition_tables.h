@@ -1,6 +1,6 @@
 // The partition tables of a disk: the MBR with its chain of extended boot records, the GPT, and
 // the database of a dynamic disk (LDM). The reader lists the entries that may hold a FAT12,
-// FAT16, FAT32, exFAT or NTFS volume; what each holds is decided from its first sector by the
+// FAT12, FAT16, FAT32, exFAT or NTFS volume; what each holds is decided from its first sector by the
 // caller.
 #pragma once
 

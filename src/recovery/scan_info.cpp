@@ -182,7 +182,7 @@ std::optional<LoadedScanInfo> LoadScanInfo(const std::filesystem::path& path,
   r.Get(size, 8);
   h.sourceSize = LoadLe64(size);
   r.Get(&h.fileSystem, 1);
-  if (h.fileSystem > 4) {
+  if (h.fileSystem > FS_EXFAT && h.fileSystem != FS_FAT12) {
     Tell(prompter, u"Please connect the appropriate drive whose scan info you want to open.",
          u"Warning", PromptIcon::Warning);
     return std::nullopt;

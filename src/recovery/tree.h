@@ -152,9 +152,9 @@ void CountMarked(const RecoveredNode* root, TreeTotals& totals);
 //
 // "Root" as an operation creates it: a present folder.
 NodePtr NewRoot();
-// The entry "Data" for a file-system read of a volume whose root folder has `rootId` (FAT16 1,
-// FAT32 2, NTFS 5, exFAT the root-folder cluster), holding "Lost+Found". Lost+Found is always
-// shown as not present, and its parentId is the id of Data.
+// The entry "Data" for a file-system read of a volume whose root folder has `rootId` (FAT12 and
+// FAT16 1, FAT32 2, NTFS 5, exFAT the root-folder cluster), holding "Lost+Found". Lost+Found is
+// always shown as not present, and its parentId is the id of Data.
 ScanEntryPtr NewScanData(uint32_t rootId);
 // Turns a finished file-system read into the tree "Root" -> "Data" -> the read's entries; the
 // entries are consumed.

@@ -159,6 +159,25 @@ const KnownDifference kKnownDifferences[] = {
      "Windows shows the short name"},
 };
 
+// Files whose bytes icat gives differently from Windows: kavo saves what Windows reads.
+struct KnownContent {
+  const char* image;
+  const char* flsPath;
+  const char* why;
+};
+const KnownContent kKnownContent[] = {
+    {"exfat_encrypted", "usual_dir/0.bin.PFILE",
+     "its valid data length is 0: Windows reads the 4096 bytes past it as zeros, icat gives the "
+     "clusters as they are"},
+};
+
+bool ReadsAsZeros(const std::string& image, const std::string& flsPath) {
+  for (const KnownContent& k : kKnownContent) {
+    if (image == k.image && flsPath == k.flsPath) return true;
+  }
+  return false;
+}
+
 // The path kavo gives an fls path: a deleted FAT short name has lost its first letter, which fls
 // shows as '_' and kavo as 'X'; fls cuts names longer than 195 characters, kavo keeps them whole.
 std::string KavoPath(const std::string& image, const FlsEntry& e,
@@ -238,8 +257,8 @@ void CompareWithFls(const OracleImage& img) {
       EXPECT_EQ(k.modified, e.modified) << path << ": modified date";
       EXPECT_EQ(k.created, e.created) << path << ": created date";
     }
-    const std::string want = Capture("icat -o " + std::to_string(img.start) + " " +
-                                     Quoted(img.file) + " " + e.inode + " 2>/dev/null");
+    std::string want = Capture("icat -o " + std::to_string(img.start) + " " + Quoted(img.file) +
+                               " " + e.inode + " 2>/dev/null");
     const fs::path file = SavedPath(out.path(), path);
     std::error_code ec;
     if (!fs::is_regular_file(file, ec)) {
@@ -247,6 +266,7 @@ void CompareWithFls(const OracleImage& img) {
       continue;
     }
     const std::string got = test::ReadFile(file);
+    if (ReadsAsZeros(img.name, e.path)) want.assign(want.size(), '\0');
     if (got == want) {
       ++matched;
     } else {

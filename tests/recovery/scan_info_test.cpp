@@ -98,6 +98,10 @@ TEST(ScanInfo, RoundTripsEveryStoredField) {
 
   test::ScratchDir dir;
   RecordingPrompter prompter;
+  // A scan of a FAT12 volume (code 6) loads as any other.
+  ASSERT_TRUE(SaveScanInfo(dir / "fat12.qsv", ScanInfoHeader{3, 4, u"f.img", 1 << 20, FS_FAT12, 0},
+                           root.get(), prompter));
+  ASSERT_TRUE(LoadScanInfo(dir / "fat12.qsv", 3, prompter));
   ScanInfoHeader header{3, 4, u"/images/disk.img", 1 << 20, FS_NTFS, 2048};
   ASSERT_TRUE(SaveScanInfo(dir / "a.qsv", header, root.get(), prompter));
   auto loaded = LoadScanInfo(dir / "a.qsv", 3, prompter);

@@ -500,8 +500,58 @@ void NtfsReader::CollectIndex(const uint8_t* record, uint32_t folder) {
   m_pendingIndexes.push_back(std::move(pending));
 }
 
-void NtfsReader::ScanIndexNode(const uint8_t* header, size_t available, uint32_t folder,
-                               bool inUse) {
+// The names a folder already has, hashed with and without their record, for telling the names in
+// its index's free space that add something from the copies of entries it already holds. The
+// folder's own names are kept sorted (8 bytes each, no allocation per name); the few names taken
+// from the index on top of them in sets.
+class NtfsReader::KnownNames {
+ public:
+  // The names of `folder`'s entries; none when it is null.
+  explicit KnownNames(const ScanEntry* folder) {
+    for (const ScanEntry* c = folder != nullptr ? folder->firstChild : nullptr; c != nullptr;
+         c = c->nextSibling) {
+      const uint64_t h = Hash(std::u16string_view(c->name).substr(0, c->nameLength));
+      m_names.push_back(h);
+      m_pairs.push_back(Pair(h, c->id));
+    }
+    std::sort(m_names.begin(), m_names.end());
+    std::sort(m_pairs.begin(), m_pairs.end());
+  }
+  // True when the name adds nothing: the folder gives it for the same record, or the entry's
+  // header is gone and the folder has the name (index reorganisations leave such copies of live
+  // entries behind). Otherwise the name is noted and false returned.
+  bool Known(std::u16string_view name, uint32_t record) {
+    const uint64_t h = Hash(name);
+    const uint64_t pair = Pair(h, record);
+    if (record == 0 &&
+        (std::binary_search(m_names.begin(), m_names.end(), h) || m_addedNames.count(h) != 0)) {
+      return true;
+    }
+    if (std::binary_search(m_pairs.begin(), m_pairs.end(), pair) ||
+        !m_addedPairs.insert(pair).second) {
+      return true;
+    }
+    m_addedNames.insert(h);
+    return false;
+  }
+
+ private:
+  static uint64_t Hash(std::u16string_view name) {
+    uint64_t h = 0xCBF29CE484222325ull;
+    for (char16_t c : name) h = (h ^ c) * 0x100000001B3ull;
+    return h;
+  }
+  static uint64_t Pair(uint64_t hash, uint32_t record) {
+    return hash * 0x9E3779B97F4A7C15ull ^ record;
+  }
+  std::vector<uint64_t> m_names;
+  std::vector<uint64_t> m_pairs;
+  std::unordered_set<uint64_t> m_addedNames;
+  std::unordered_set<uint64_t> m_addedPairs;
+};
+
+void NtfsReader::ScanIndexNode(const uint8_t* header, size_t available, uint32_t folder, bool inUse,
+                               std::unique_ptr<KnownNames>* known) {
   if (available < kIndexRootHeader) return;
   const uint64_t entries = LoadLe32(header + kNodeEntries);
   const uint64_t allocated = std::min<uint64_t>(LoadLe32(header + kNodeAllocated), available);
@@ -523,25 +573,33 @@ void NtfsReader::ScanIndexNode(const uint8_t* header, size_t available, uint32_t
     const uint64_t keyBytes = kFileNameNameOffset + 2 * uint64_t{length};
     bool taken = length != 0 && nameSpace <= 3 && off + keyBytes <= allocated &&
                  (LoadLe64(key) & kRecordNumberMask) == folder;
-    IndexName found;
+    char16_t name[255];
     for (uint8_t i = 0; taken && i < length; ++i) {
-      const auto c = static_cast<char16_t>(LoadLe16(key + kFileNameNameOffset + 2 * i));
-      if (c < 0x20 || c == u'/') taken = false;
-      found.name.push_back(c);
+      name[i] = static_cast<char16_t>(LoadLe16(key + kFileNameNameOffset + 2 * i));
+      if (name[i] < 0x20 || name[i] == u'/') taken = false;
     }
     if (!taken) {
       off += 8;
       continue;
     }
-    if (nameSpace != kDosNamespace) {
-      const uint8_t* e = key - kIndexEntryKey;
-      const uint64_t record = LoadLe64(e) & kRecordNumberMask;
-      const bool headerIntact = LoadLe16(e + kEntryLength) >= kIndexEntryKey + keyBytes &&
-                                LoadLe16(e + kEntryKeyLength) >= keyBytes &&
-                                (LoadLe16(e + kEntryFlags) & kIndexEntryLast) == 0 &&
-                                record <= UINT32_MAX;
+    const uint8_t* e = key - kIndexEntryKey;
+    const uint64_t reference = LoadLe64(e) & kRecordNumberMask;
+    const bool headerIntact = LoadLe16(e + kEntryLength) >= kIndexEntryKey + keyBytes &&
+                              LoadLe16(e + kEntryKeyLength) >= keyBytes &&
+                              (LoadLe16(e + kEntryFlags) & kIndexEntryLast) == 0 &&
+                              reference <= UINT32_MAX;
+    const uint32_t record = headerIntact ? static_cast<uint32_t>(reference) : 0;
+    const std::u16string_view nameView(name, length);
+    bool wanted = nameSpace != kDosNamespace;
+    if (wanted && known != nullptr) {
+      if (!*known) *known = std::make_unique<KnownNames>(m_index->Find(folder));
+      wanted = !(*known)->Known(nameView, record);
+    }
+    if (wanted) {
+      IndexName found;
+      found.name = nameView;
       found.folder = folder;
-      found.record = headerIntact ? static_cast<uint32_t>(record) : 0;
+      found.record = record;
       found.sequence = static_cast<uint16_t>(LoadLe64(e) >> 48);
       found.isFolder = (LoadLe32(key + kKeyFlags) & kFileNameDirectory) != 0;
       found.size = found.isFolder ? 0 : LoadLe64(key + kKeyRealSize);
@@ -567,6 +625,9 @@ void NtfsReader::ReadIndexes(ProgressRecord* progress) {
     if (ShouldStop(progress)) break;
     ClusterCursor cursor(index.runs);
     uint64_t recordNumber = 0;
+    // The folder's entries are complete now: a name is checked against them as it is found, so
+    // that a large folder's many copies of live entries are never held.
+    std::unique_ptr<KnownNames> known;
     for (uint64_t read = 0; read < index.bytes;) {
       if (!cursor.Take(pieceClusters, pieces)) break;
       uint64_t filled = 0;
@@ -597,7 +658,7 @@ void NtfsReader::ReadIndexes(ProgressRecord* progress) {
         const bool inUse = index.bitmap.empty() ||
                            (n / 8 < index.bitmap.size() && (index.bitmap[n / 8] >> (n % 8)) & 1);
         ScanIndexNode(r + kIndexRecordHeader, m_indexRecordBytes - kIndexRecordHeader, index.folder,
-                      inUse);
+                      inUse, &known);
       }
       read += filled * m_clusterBytes;
     }
@@ -608,60 +669,40 @@ void NtfsReader::ReadIndexes(ProgressRecord* progress) {
 void NtfsReader::AttachIndexNames() {
   std::stable_sort(m_indexNames.begin(), m_indexNames.end(),
                    [](const IndexName& a, const IndexName& b) { return a.folder < b.folder; });
-  // Each name is listed once in its folder: not when an entry of the folder already gives it for
-  // the same record (a live file, or a deleted one whose record is intact).
-  std::unordered_set<std::u16string> known;
-  std::unordered_set<std::u16string> names;
-  const auto keyOf = [](std::u16string_view name, uint32_t record) {
-    std::u16string key(name);
-    key.push_back(u'\0');
-    key.push_back(static_cast<char16_t>(record & 0xFFFF));
-    key.push_back(static_cast<char16_t>(record >> 16));
-    return key;
-  };
-  ScanEntry* folder = nullptr;
-  uint32_t current = 0;
-  for (IndexName& found : m_indexNames) {
-    if (folder == nullptr || found.folder != current) {
-      current = found.folder;
-      folder = m_index->Find(current);
-      known.clear();
-      names.clear();
-      if (folder == nullptr) continue;
-      for (const ScanEntry* c = folder->firstChild; c != nullptr; c = c->nextSibling) {
-        const std::u16string_view name = std::u16string_view(c->name).substr(0, c->nameLength);
-        known.insert(keyOf(name, c->id));
-        names.emplace(name);
+  // Each name is listed once in its folder.
+  for (size_t group = 0; group < m_indexNames.size();) {
+    size_t end = group;
+    while (end < m_indexNames.size() && m_indexNames[end].folder == m_indexNames[group].folder) {
+      ++end;
+    }
+    ScanEntry* folder = m_index->Find(m_indexNames[group].folder);
+    KnownNames known(folder);
+    for (size_t i = group; folder != nullptr && i < end; ++i) {
+      IndexName& found = m_indexNames[i];
+      if (known.Known(found.name, found.record)) continue;
+      // A placeholder made for the children of a folder whose record is gone gets its name back.
+      ScanEntry* placeholder =
+          found.isFolder && found.record != 0 ? m_index->Find(found.record) : nullptr;
+      ScanEntry* entry = nullptr;
+      if (placeholder != nullptr && placeholder->parent == nullptr &&
+          placeholder->parentId == kUnknownParentId && placeholder != folder) {
+        entry = placeholder;
+      } else {
+        entry = NewScanEntry().release();
+        entry->id = found.record;
+        entry->size = found.size;
+        if (!found.isFolder && found.record != 0) FindIndexNameRecord(found, *entry);
       }
+      entry->flags = found.isFolder ? NF_FOLDER : 0;
+      entry->parentId = found.folder;
+      entry->createdDate = found.createdDate;
+      entry->modifiedDate = found.modifiedDate;
+      if (found.name.size() > 255) found.name.resize(255);
+      entry->nameLength = static_cast<uint8_t>(found.name.size());
+      entry->name = std::move(found.name);
+      PrependScanChild(folder, ScanEntryPtr(entry));
     }
-    // A name whose entry header is gone is taken as another copy of the same name in the folder,
-    // which index reorganisations leave behind for live files.
-    if (folder == nullptr || (found.record == 0 && names.count(found.name)) ||
-        !known.insert(keyOf(found.name, found.record)).second) {
-      continue;
-    }
-    names.insert(found.name);
-    // A placeholder made for the children of a folder whose record is gone gets its name back.
-    ScanEntry* placeholder =
-        found.isFolder && found.record != 0 ? m_index->Find(found.record) : nullptr;
-    ScanEntry* entry = nullptr;
-    if (placeholder != nullptr && placeholder->parent == nullptr &&
-        placeholder->parentId == kUnknownParentId && placeholder != folder) {
-      entry = placeholder;
-    } else {
-      entry = NewScanEntry().release();
-      entry->id = found.record;
-      entry->size = found.size;
-      if (!found.isFolder && found.record != 0) FindIndexNameRecord(found, *entry);
-    }
-    entry->flags = found.isFolder ? NF_FOLDER : 0;
-    entry->parentId = current;
-    entry->createdDate = found.createdDate;
-    entry->modifiedDate = found.modifiedDate;
-    if (found.name.size() > 255) found.name.resize(255);
-    entry->nameLength = static_cast<uint8_t>(found.name.size());
-    entry->name = std::move(found.name);
-    PrependScanChild(folder, ScanEntryPtr(entry));
+    group = end;
   }
   m_indexNames.clear();
 }

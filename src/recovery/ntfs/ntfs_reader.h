@@ -88,9 +88,12 @@ class NtfsReader final : private NtfsRecordSource {
   // Notes the index of a folder record: the free space of its index root now, its index
   // allocation for ReadIndexes.
   void CollectIndex(const uint8_t* record, uint32_t folder);
+  class KnownNames;
   // Takes the names in the free space of one index node (entries that are no longer in use), or
-  // in the whole node when `inUse` is false.
-  void ScanIndexNode(const uint8_t* header, size_t available, uint32_t folder, bool inUse);
+  // in the whole node when `inUse` is false. With `known`, a name the folder already has is left
+  // out at once (the set is made from the folder's entries on first use).
+  void ScanIndexNode(const uint8_t* header, size_t available, uint32_t folder, bool inUse,
+                     std::unique_ptr<KnownNames>* known = nullptr);
   void ReadIndexes(ProgressRecord* progress);
   // Lists the index names that no entry of their folder already gives as deleted entries.
   void AttachIndexNames();

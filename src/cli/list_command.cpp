@@ -47,13 +47,7 @@ void PrintTree(const RecoveredNode* root, bool json) {
 bool SaveScanOption(const ParsedArgs& args, const CDisk& disk, const RecoveredNode* tree) {
   const auto file = args.Value("--save-scan");
   if (!file) return true;
-  ScanInfoHeader header;
-  header.operation = 3;
-  header.sourceKind = static_cast<uint8_t>(disk.m_nSourceKind);
-  header.sourceName = disk.GetName();
-  header.sourceSize = disk.m_nTotalSectors * disk.m_nSectorSize;
-  header.fileSystem = disk.m_nFileSystem;
-  if (disk.m_nFileSystem != FS_NONE) header.startSector = disk.m_nStartSector;
+  const ScanInfoHeader header = ScanInfoHeaderFor(kOpDeletedRecovery, &disk);
   StderrPrompter prompter;
   if (!SaveScanInfo(WithExtension(std::filesystem::path(*file), u".qsv"), header, tree, prompter)) {
     return false;

@@ -76,15 +76,8 @@ void CMainFrame::OnSaveScan() {
                      L"Scan Info File %B %d, %Y (%H %M %S).qsv", u".qsv");
   if (!path) return;
   const Session& session = m_context.session;
-  ScanInfoHeader header;
-  header.operation = static_cast<uint8_t>(m_router.operation);
-  if (const CDisk* source = session.currentSource.get()) {
-    header.sourceKind = static_cast<uint8_t>(source->m_nSourceKind);
-    header.sourceName = source->GetName();
-    header.sourceSize = source->m_nTotalSectors * source->m_nSectorSize;
-    header.fileSystem = source->m_nFileSystem;
-    header.startSector = source->m_nStartSector;
-  }
+  const ScanInfoHeader header =
+      ScanInfoHeaderFor(m_router.operation, session.currentSource.get());
   // The writer tells the user of a failure itself.
   if (SaveScanInfo(*path, header, session.treeRoot.get(), m_context.prompter)) {
     Ask(m_context, L"Scan info saved successfully.", L"Success", PromptIcon::Information,

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "shell/page_helpers.h"
+
 namespace kavo::shell {
 
 namespace {
@@ -26,10 +28,6 @@ UINT ButtonFlags(PromptButtons buttons) {
     case PromptButtons::Ok: break;
   }
   return MB_OK;
-}
-
-std::wstring Wide(const std::u16string& text) {
-  return {text.begin(), text.end()};
 }
 
 }  // namespace

@@ -262,7 +262,7 @@ LRESULT TAVR_CNorvelList::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) 
       if (wParam == kShowNode) Show(reinterpret_cast<RecoveredNode*>(lParam));
       if (wParam == kMarksOfNode) InvalidateRect(m_list, nullptr, FALSE);
       return 0;
-    case kFillOrNext: NextFile(); return 0;
+    case kNextFile: NextFile(); return 0;
     case WM_COMMAND:
       if (LOWORD(wParam) == kPreviewCommand) {
         const int row = ListView_GetNextItem(m_list, -1, LVNI_FOCUSED);

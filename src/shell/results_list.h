@@ -15,6 +15,8 @@
 
 namespace kavo::shell {
 
+// The list's own messages (its window is not the tree's, so the numbers may repeat the tree's).
+inline constexpr UINT kNextFile = 32773;  // the viewer asks for the next file of the folder
 inline constexpr UINT kPreviewTimer = 900;
 inline constexpr UINT kPreviewCommand = 32771;
 

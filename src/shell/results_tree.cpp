@@ -326,7 +326,7 @@ LRESULT TAVR_CNorvelTree::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) 
       TreeView_SelectItem(m_tree, root);
       return 0;
     }
-    case kFillOrNext: {
+    case kFillTree: {
       TAVR_TreePreparingDlg dialog(
           [this](TAVR_TreePreparingDlg& d) {
             d.SetText(L"Please wait...");

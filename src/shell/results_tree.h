@@ -20,7 +20,7 @@ inline constexpr UINT kShowRoot = 32769;       // tree: expand and select "Root"
 inline constexpr UINT kPaneCommand = 32770;    // wParam one of the two below
 inline constexpr WPARAM kShowNode = 32771;     // list: show children; tree: open the folder
 inline constexpr WPARAM kMarksOfNode = 32772;  // list: refresh boxes; tree: a row changed
-inline constexpr UINT kFillOrNext = 32773;     // tree: fill; list: next file for the viewer
+inline constexpr UINT kFillTree = 32773;       // tree: fill from the session's result tree
 inline constexpr UINT kRunSearch = 32774;      // tree
 inline constexpr UINT kMarksChanged = 1145;    // command bar; wParam = the root's mark
 inline constexpr UINT kFindCaption = 1238;     // command bar; wParam 1 "Find Next", 0 "Find"

@@ -48,7 +48,7 @@ void CTreeListWnd::OnCreated() {
   m_tree->SetList(m_list);
   m_list->SetTree(m_tree);
   // Filled once the router has put the page's bars in place.
-  PostMessageW(m_tree->Handle(), kFillOrNext, 0, 0);
+  PostMessageW(m_tree->Handle(), kFillTree, 0, 0);
 }
 
 namespace {
@@ -158,7 +158,7 @@ LRESULT CTreeListWnd::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case kStartSearch:
       return m_tree != nullptr ? SendMessageW(m_tree->Handle(), kRunSearch, wParam, lParam) : 0;
     case UM_VIEWER_NOTICE:
-      return m_list != nullptr ? SendMessageW(m_list->Handle(), kFillOrNext, 0, 0) : 0;
+      return m_list != nullptr ? SendMessageW(m_list->Handle(), kNextFile, 0, 0) : 0;
     case WM_SIZE:
       MoveWindow(m_splitter.Handle(), 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
       return 0;
@@ -173,7 +173,7 @@ void CTreeListCmdWnd::OnCreated() {
                                     WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL, 8, 4, 200, 22, Handle(),
                                     reinterpret_cast<HMENU>(kResultsSearchText), nullptr, nullptr);
   SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)), 0);
-  CreateNorvelButton(Handle(), L"Find", kResultsFind, 214, 3, 90, 24);
+  CreateNorvelButton(Handle(), L"Find", kCommandBarFind, 214, 3, 90, 24);
   CreateNorvelButton(Handle(), L"Mark All", kResultsMarkAll, 310, 3, 110, 24);
   CreateNorvelButton(Handle(), L"Unmark All", kResultsUnmarkAll, 426, 3, 110, 24);
 }
@@ -217,7 +217,7 @@ LRESULT CTreeListCmdWnd::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       }
       if (HIWORD(wParam) != BN_CLICKED) return 0;
       const HWND page = CurrentPageWindow(m_context);
-      if (id == kResultsFind) Find();
+      if (id == kCommandBarFind) Find();
       if (page != nullptr && id == kResultsMarkAll) SendMessageW(page, kMarkAllNodes, 0, 0);
       if (page != nullptr && id == kResultsUnmarkAll) SendMessageW(page, kUnmarkAllNodes, 0, 0);
       return 0;
@@ -227,7 +227,7 @@ LRESULT CTreeListCmdWnd::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       EnableWindow(GetDlgItem(Handle(), kResultsUnmarkAll), wParam != 0);
       return 0;
     case kFindCaption: {
-      const HWND find = GetDlgItem(Handle(), kResultsFind);
+      const HWND find = GetDlgItem(Handle(), kCommandBarFind);
       SetWindowTextW(find, wParam != 0 ? L"Find Next" : L"Find");
       InvalidateRect(find, nullptr, FALSE);
       return 0;

@@ -18,9 +18,11 @@ inline constexpr UINT kMarkAllNodes = 1143;    // page
 inline constexpr UINT kUnmarkAllNodes = 1144;  // page
 inline constexpr UINT kStartSearch = 1239;     // page; lParam = the search text
 
-inline constexpr UINT kResultsMarkAll = 501, kResultsUnmarkAll = 502, kResultsFind = 503;
+// Control ids of the command bar.
 inline constexpr UINT kResultsSearchText = 500;
-inline constexpr UINT kResultsNext = 503, kResultsBack = 504;
+inline constexpr UINT kResultsMarkAll = 501, kResultsUnmarkAll = 502, kCommandBarFind = 503;
+// Control ids of the button bar, a window of its own: its ids may repeat the command bar's.
+inline constexpr UINT kButtonBarNext = 503, kButtonBarBack = 504;
 
 inline constexpr wchar_t kSearchPlaceholder[] = L"for example, *.txt";
 inline constexpr wchar_t kSaveScanQuestion[] =
@@ -64,7 +66,7 @@ class CTreeListCmdWnd final : public Window {
 class CTreeListSBar final : public CBackNextBar {
  public:
   explicit CTreeListSBar(ShellContext& context)
-      : CBackNextBar(kResultsBack, kResultsNext, 110), m_context(context) {}
+      : CBackNextBar(kButtonBarBack, kButtonBarNext, 110), m_context(context) {}
 
  protected:
   // Both first offer to save the scan info; Next then saves the marked files, Back frees the

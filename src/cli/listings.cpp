@@ -17,7 +17,6 @@ const char* RowFileSystem(const PartitionRecord* record) {
   return FileSystemName(record->fileSystem);
 }
 
-
 }  // namespace
 
 void PrintTree(const RecoveredNode* root, bool json) {

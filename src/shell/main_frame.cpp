@@ -68,8 +68,7 @@ void CMainFrame::OnSaveScan() {
                      L"Scan Info File %B %d, %Y (%H %M %S).qsv", u".qsv");
   if (!path) return;
   const Session& session = m_context.session;
-  const ScanInfoHeader header =
-      ScanInfoHeaderFor(m_router.operation, session.currentSource.get());
+  const ScanInfoHeader header = ScanInfoHeaderFor(m_router.operation, session.currentSource.get());
   // The writer tells the user of a failure itself.
   if (SaveScanInfo(*path, header, session.treeRoot.get(), m_context.prompter)) {
     Ask(m_context, L"Scan info saved successfully.", L"Success", PromptIcon::Information,

@@ -19,7 +19,8 @@ void PaintBarBackground(HWND bar, HDC dc) {
 }
 
 std::optional<LRESULT> DrawBar(HWND bar, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_DRAWITEM && DrawNorvelButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam))) {
+  if (message == WM_DRAWITEM &&
+      DrawNorvelButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam))) {
     return TRUE;
   }
   if (message != WM_ERASEBKGND) return std::nullopt;

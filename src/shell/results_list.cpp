@@ -225,8 +225,8 @@ void TAVR_CNorvelList::Preview(RecoveredNode* node) {
   }
   m_previewed = node;
   ExtractForViewer(*node);
-  ShellExecuteW(nullptr, L"open", (platform::ProgramFolder().wstring() + L"Pictel.exe").c_str(), nullptr, nullptr,
-                SW_SHOWNORMAL);
+  ShellExecuteW(nullptr, L"open", (platform::ProgramFolder().wstring() + L"Pictel.exe").c_str(),
+                nullptr, nullptr, SW_SHOWNORMAL);
   SetTimer(Handle(), kPreviewTimer, 5000, nullptr);
 }
 

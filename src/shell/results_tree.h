@@ -56,7 +56,7 @@ class TAVR_CNorvelTree final : public Window {
   bool Fill();  // on the wait dialog's thread
   RecoveredNode* NodeOf(HTREEITEM item) const;
   HTREEITEM ChildItem(HTREEITEM parent, const RecoveredNode* node);  // inserts the children
-  HTREEITEM ItemOf(const RecoveredNode* folder);  // expands the way down
+  HTREEITEM ItemOf(const RecoveredNode* folder);                     // expands the way down
   HTREEITEM InsertFolder(RecoveredNode* node, HTREEITEM parent);
   // The folder items below `item`, once: when it first opens.
   void InsertChildren(HTREEITEM item);

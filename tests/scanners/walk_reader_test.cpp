@@ -27,12 +27,12 @@ TEST(WalkReader, ReadsAcrossSectorEndsWithAFailedSectorAsZeros) {
     std::vector<uint8_t> bytes;  // empty: the read fails
   };
   const Case cases[] = {
-      {6, {6, 7, 8, 9}},                // across the first sector's end
-      {14, {14, 15, 0, 0}},             // into the sector that fails: zeros, never stale bytes
-      {22, {0, 0, 24, 25}},             // out of it again
-      {18, {0, 0}},                     // back into it: still zeros
-      {30, {}},                         // past the source's end
-      {0, {0, 1}},                      // the first sector comes from the source again
+      {6, {6, 7, 8, 9}},     // across the first sector's end
+      {14, {14, 15, 0, 0}},  // into the sector that fails: zeros, never stale bytes
+      {22, {0, 0, 24, 25}},  // out of it again
+      {18, {0, 0}},          // back into it: still zeros
+      {30, {}},              // past the source's end
+      {0, {0, 1}},           // the first sector comes from the source again
   };
   for (const Case& c : cases) {
     std::vector<uint8_t> out(c.bytes.empty() ? 4 : c.bytes.size(), 0xAA);

@@ -1,13 +1,23 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing Kavo need, only those missing.
-# Run as root (or with sudo available).
+# Installs the Debian packages Kavo needs, only those missing. Run as root (or with sudo
+# available).
+#   tools/setup.sh demo   what tools/demo.sh uses: a compiler, CMake and Ninja to build kavo-cli,
+#                         and sfdisk, mkfs.fat and mtools to make the sample image
+#   tools/setup.sh        those and everything the tests, the Windows builds and the benchmarks use
 set -euo pipefail
+set_name=${1:-all}
+case "$set_name" in
+  demo | all) ;;
+  *) echo "usage: setup.sh [demo|all]" >&2; exit 2 ;;
+esac
 
-packages=(
-  cmake ninja-build g++ make pkg-config ccache
+demo_packages=(g++ cmake ninja-build dosfstools mtools fdisk)
+
+test_packages=(
+  make pkg-config ccache
   libgtest-dev googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64
-  dosfstools mtools fdisk gdisk ntfs-3g exfatprogs exfat-fuse fuse3 sleuthkit
+  gdisk ntfs-3g exfatprogs exfat-fuse fuse3 sleuthkit
   imagemagick testdisk clang libclang-rt-14-dev dmsetup
   # real files for the scanners' tests
   ffmpeg lame vorbis-tools opus-tools sox abcmidi zip unzip fastjar openjdk-17-jdk-headless
@@ -19,6 +29,9 @@ packages=(
   # screenshots of the Windows programs
   xvfb xdotool
 )
+
+packages=("${demo_packages[@]}")
+[ "$set_name" = demo ] || packages+=("${test_packages[@]}")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -13,11 +13,6 @@ namespace kavo::cli {
 
 namespace {
 
-std::string Pad(std::string text, size_t width) {
-  text.append(text.size() + 2 <= width ? width - text.size() : 2, ' ');
-  return text;
-}
-
 // The columns of the drive-listing page: the item text, "File System", "Size" and "Start
 // Sector"; and the SOURCE kavo-cli opens the row by.
 struct ListedRow {
@@ -42,14 +37,6 @@ ListedRow Listed(const DriveListEntry& row, uint32_t operation) {
 }
 
 }  // namespace
-
-void TellNotices(const platform::SystemNotices& notices) {
-  StderrPrompter prompter;
-  for (const platform::SystemNotice& n : notices) {
-    prompter.Ask(n.text, n.caption, n.error ? PromptIcon::Error : PromptIcon::Information,
-                 PromptButtons::Ok);
-  }
-}
 
 int DrivesCommand(const ParsedArgs& args) {
   const bool json = args.Has("--json");

@@ -14,6 +14,11 @@ void Err(std::string_view utf8) {
   platform::Write(platform::Stream::Err, utf8);
 }
 
+std::string Pad(std::string text, size_t width) {
+  text.append(text.size() + 2 <= width ? width - text.size() : 2, ' ');
+  return text;
+}
+
 void ErrorLine(std::string_view message) {
   std::string line = "kavo-cli: ";
   line += message;

@@ -12,6 +12,9 @@ namespace kavo::cli {
 void Out(std::string_view utf8);
 void Err(std::string_view utf8);
 
+// `text` filled with spaces to `width`; a longer text keeps two spaces before the next column.
+std::string Pad(std::string text, size_t width);
+
 // "kavo-cli: <message>\n" on stderr.
 void ErrorLine(std::string_view message);
 

@@ -213,14 +213,7 @@ void ApplySelection(RecoveredNode* root, const Selection& selection) {
   }
   for (auto it = order.rbegin(); it != order.rend(); ++it) {
     RecoveredNode* folder = *it;
-    if (!(folder->flags & NF_FOLDER) || !folder->firstChild) continue;
-    bool all = true;
-    bool any = false;
-    for (const RecoveredNode* child = folder->firstChild; child; child = child->nextSibling) {
-      all = all && child->mark == 1;
-      any = any || child->mark != 0;
-    }
-    folder->mark = all ? 1 : any ? 2 : 0;
+    if (folder->flags & NF_FOLDER) folder->mark = MarkFromChildren(*folder);
   }
 }
 

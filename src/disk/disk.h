@@ -1,3 +1,7 @@
+// CDisk: a source opened for reading. Open takes a selector (a drive number, a volume, a device
+// path or an image file), probes the sector size and counts the sectors; the readers then set
+// m_nStartSector to a volume's first sector, and DetectVolume (disk/volume.h) fills m_volume and
+// m_nFileSystem from its boot sector. Every read goes through ReadSectors at absolute sectors.
 #pragma once
 
 #include <cstdint>

@@ -97,6 +97,23 @@ void ReadGroups(StoredFileReader& r, RecoveredNode* root) {
 
 }  // namespace
 
+ScanInfoHeader ScanInfoHeaderFor(uint32_t operation, const CDisk* source) {
+  ScanInfoHeader header;
+  header.operation = static_cast<uint8_t>(operation);
+  if (source == nullptr) return header;
+  // A volume read inside an image file is one of its partitions, as the program's drive list has
+  // it: loading the scan then finds the volume at its start sector again.
+  const bool imageVolume =
+      source->m_nSourceKind == SourceKind::ImageFile && source->m_nFileSystem != FS_NONE;
+  header.sourceKind =
+      static_cast<uint8_t>(imageVolume ? SourceKind::Partition : source->m_nSourceKind);
+  header.sourceName = source->GetName();
+  header.sourceSize = source->m_nTotalSectors * source->m_nSectorSize;
+  header.fileSystem = source->m_nFileSystem;
+  header.startSector = source->m_nStartSector;
+  return header;
+}
+
 bool SaveScanInfo(const std::filesystem::path& path, const ScanInfoHeader& header,
                   const RecoveredNode* root, Prompter& prompter) {
   StoredFileWriter w(path);

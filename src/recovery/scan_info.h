@@ -12,10 +12,12 @@
 
 namespace kavo {
 
+class CDisk;
+
 inline constexpr uint8_t kScanInfoMagic[8] = {0x4A, 0x50, 0x47, 0x56, 0x53, 0x33, 0x00, 0x00};
 
 struct ScanInfoHeader {
-  uint8_t operation = 0;   // 1 Partition, 2 Formatted, 3 Deleted Recovery
+  uint8_t operation = 0;   // kOpPartitionRecovery, kOpFormattedRecovery, kOpDeletedRecovery
   uint8_t sourceKind = 0;  // SourceKind of the scanned source
   std::u16string sourceName;
   uint64_t sourceSize = 0;  // bytes
@@ -24,6 +26,12 @@ struct ScanInfoHeader {
   // the volume starts on its source, so a scan of a whole disk can be reopened on the same disk.
   std::optional<uint64_t> startSector;
 };
+
+// The header of a scan of `source` made by `operation` (kOpDeletedRecovery ...), the same from
+// kavo-cli and from the program: the source's kind (Partition for a volume in an image file),
+// name, size and file system, and the start sector of its volume, so that loading the scan opens
+// the same volume again. Without a source, only the operation.
+ScanInfoHeader ScanInfoHeaderFor(uint32_t operation, const CDisk* source);
 
 struct LoadedScanInfo {
   ScanInfoHeader header;

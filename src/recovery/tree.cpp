@@ -248,6 +248,28 @@ void CountMarked(const RecoveredNode* root, TreeTotals& totals) {
   });
 }
 
+uint8_t MarkFromChildren(const RecoveredNode& folder) {
+  bool all = true, any = false;
+  for (const RecoveredNode* c = folder.firstChild; c != nullptr; c = c->nextSibling) {
+    all = all && c->mark == 1;
+    any = any || c->mark != 0;
+  }
+  return folder.firstChild == nullptr ? folder.mark : all ? 1 : any ? 2 : 0;
+}
+
+void MarkSubtree(RecoveredNode* top, uint8_t mark) {
+  top->mark = mark;
+  for (RecoveredNode* n = top->firstChild; n != nullptr && n != top;) {
+    n->mark = mark;
+    if (n->firstChild != nullptr) {
+      n = n->firstChild;
+      continue;
+    }
+    while (n != top && n->nextSibling == nullptr) n = n->parent;
+    if (n != top) n = n->nextSibling;
+  }
+}
+
 NodePtr NewRoot() {
   NodePtr root = NewNode();
   root->flags = kPresentFolder;

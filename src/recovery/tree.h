@@ -148,6 +148,13 @@ void CountAll(const RecoveredNode* root, TreeTotals& totals);
 // marked fully. An unmarked folder's subtree is not looked at.
 void CountMarked(const RecoveredNode* root, TreeTotals& totals);
 
+// The mark rule of the results browser and of kavo-cli's selection. A folder's mark from its
+// children: 1 when all are marked fully, 0 when none is marked, else 2 (partly); a folder without
+// children keeps its own mark.
+uint8_t MarkFromChildren(const RecoveredNode& folder);
+// Gives `top` and its whole subtree the same mark.
+void MarkSubtree(RecoveredNode* top, uint8_t mark);
+
 // The fixed top of the tree.
 //
 // "Root" as an operation creates it: a present folder.

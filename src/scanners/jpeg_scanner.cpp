@@ -62,20 +62,6 @@ int CJpegScanner::MatchSignature(const uint8_t* sector, uint64_t blockFirstSecto
   return 1;
 }
 
-bool CJpegScanner::Load(uint64_t k) {
-  if (k == m_nBuffered) return true;
-  if (ReadSourceSector(m_nStartSector + k, m_buffer.data()) == SectorRead::PastEnd) return false;
-  m_nBuffered = k;
-  return true;
-}
-
-bool CJpegScanner::ByteAt(uint64_t position, uint8_t* value) {
-  const uint32_t ss = SectorSize();
-  if (!Load(position / ss)) return false;
-  *value = m_buffer[position % ss];
-  return true;
-}
-
 int CJpegScanner::Accept(uint64_t length) {
   if (length < kMinLength) return 0;
   m_nLength = static_cast<int64_t>(length);
@@ -85,8 +71,7 @@ int CJpegScanner::Accept(uint64_t length) {
 
 int CJpegScanner::ParseFile(uint8_t* sector) {
   const uint32_t ss = SectorSize();
-  m_buffer.assign(sector, sector + ss);
-  m_nBuffered = 0;
+  m_file.Start(sector, ss, m_nStartSector, SectorReads());
 
   // Walk the segments from the one after the first APPn until the start of scan has been passed.
   // Each step moves at least two bytes, and the walk gives up past the length limit.
@@ -94,10 +79,8 @@ int CJpegScanner::ParseFile(uint8_t* sector) {
   for (bool scanPassed = false; !scanPassed && position < kMaxLength;) {
     if (StopRequested()) return 0;
     uint8_t b[4];
-    for (uint64_t i = 0; i < 4; ++i) {
-      // A segment that runs off the source cannot be measured.
-      if (!ByteAt(position + i, &b[i])) return 0;
-    }
+    // A segment that runs off the source cannot be measured.
+    if (!m_file.Read(position, b, 4)) return 0;
     const uint16_t marker = static_cast<uint16_t>((b[0] << 8) | b[1]);
     if (!KnownMarker(marker)) return 0;
     position += ((b[2] << 8) | b[3]) + 2u;
@@ -111,9 +94,9 @@ int CJpegScanner::ParseFile(uint8_t* sector) {
   for (uint64_t p = position; p < kSearchEnd;) {
     if (StopRequested()) return 0;
     // A picture cut off by the end of the source keeps what the source holds.
-    if (!Load(p / ss)) return Accept((p / ss) * ss);
+    if (!m_file.Load(p / ss)) return Accept((p / ss) * ss);
     const uint64_t offset = p % ss;
-    const uint8_t* bytes = m_buffer.data() + offset;
+    const uint8_t* bytes = m_file.Data() + offset;
     const uint64_t n = std::min<uint64_t>(ss - offset, kSearchEnd - p);
     if (lastWasFF && bytes[0] == 0xD9) return Accept(p + 1);
     lastWasFF = false;

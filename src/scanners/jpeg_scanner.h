@@ -2,9 +2,8 @@
 // segments up to the start of scan, then a search for the end-of-image marker.
 #pragma once
 
-#include <vector>
-
 #include "scanners/base_scanner.h"
+#include "scanners/walk_reader.h"
 
 namespace kavo {
 
@@ -20,16 +19,10 @@ class CJpegScanner final : public CBaseScanner {
   int ParseFile(uint8_t* sector) override;
 
  private:
-  // Makes m_buffer hold sector `k` of the file (counted from its first sector). False when the
-  // source ends before it; a failed read leaves the buffer as it was.
-  bool Load(uint64_t k);
-  // The byte at `position` of the file, through Load.
-  bool ByteAt(uint64_t position, uint8_t* value);
   // Accepts a file of `length` bytes when it is long enough.
   int Accept(uint64_t length);
 
-  std::vector<uint8_t> m_buffer;
-  uint64_t m_nBuffered = 0;
+  WalkReader m_file;
 };
 
 }  // namespace kavo

@@ -124,9 +124,7 @@ void CTiffBaseScanner::SetKind(Kind kind) {
 }
 
 void CTiffBaseScanner::BeginFile(const uint8_t* sector) {
-  m_buffer.assign(sector, sector + SectorSize());
-  m_nBuffered = 0;
-  m_bBuffered = true;
+  m_file.Start(sector, SectorSize(), m_nStartSector, SectorReads());
   m_visited.clear();
 }
 
@@ -145,31 +143,8 @@ uint64_t CTiffBaseScanner::BytesInSource() const {
   return bytes;
 }
 
-bool CTiffBaseScanner::Load(uint64_t k) {
-  if (m_bBuffered && k == m_nBuffered) return true;
-  m_buffer.resize(SectorSize());
-  if (k > std::numeric_limits<uint64_t>::max() - m_nStartSector) return false;
-  const SectorRead read = ReadSourceSector(m_nStartSector + k, m_buffer.data());
-  if (read == SectorRead::PastEnd) return false;
-  // An unreadable sector reads as zeros, as it does in the scan's block.
-  if (read == SectorRead::Failed) std::fill(m_buffer.begin(), m_buffer.end(), 0);
-  m_nBuffered = k;
-  m_bBuffered = true;
-  return true;
-}
-
 bool CTiffBaseScanner::ReadBytes(uint64_t offset, uint8_t* out, uint32_t count) {
-  const uint64_t ss = SectorSize();
-  while (count > 0) {
-    if (!Load(offset / ss)) return false;
-    const uint64_t within = offset % ss;
-    const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(count, ss - within));
-    std::memcpy(out, m_buffer.data() + within, n);
-    out += n;
-    offset += n;
-    count -= n;
-  }
-  return true;
+  return m_file.Read(offset, out, count);
 }
 
 bool CTiffBaseScanner::ReadU16(uint64_t offset, uint32_t* value) {

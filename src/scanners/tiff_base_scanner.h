@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "scanners/base_scanner.h"
+#include "scanners/walk_reader.h"
 
 namespace kavo {
 
@@ -101,12 +102,9 @@ class CTiffBaseScanner : public CBaseScanner {
   void TestMaker(const Entry& entry);
   void TestModel(const Entry& entry);
   bool Visit(uint64_t offset);
-  bool Load(uint64_t k);
 
   Kind m_kind = Kind::Tiff;
-  std::vector<uint8_t> m_buffer;
-  uint64_t m_nBuffered = 0;
-  bool m_bBuffered = false;
+  WalkReader m_file;
   std::vector<uint64_t> m_visited;  // directories walked by the current walk
 };
 

@@ -15,16 +15,16 @@ void WalkReader::Start(const uint8_t* first, uint32_t sectorSize, uint64_t start
   m_nStartSector = startSector;
   m_buffer.assign(first, first + sectorSize);
   m_nHeld = 0;
+  m_bHeldFailed = false;
 }
 
 bool WalkReader::Load(uint64_t k) {
   if (k == m_nHeld) return true;
   if (k > std::numeric_limits<uint64_t>::max() - m_nStartSector) return false;
-  switch (m_read(m_nStartSector + k, m_buffer.data())) {
-    case SectorRead::Ok: break;
-    case SectorRead::Failed: std::fill(m_buffer.begin(), m_buffer.end(), uint8_t{0}); break;
-    case SectorRead::PastEnd: return false;  // the buffer still holds the sector held before
-  }
+  const SectorRead read = m_read(m_nStartSector + k, m_buffer.data());
+  if (read == SectorRead::PastEnd) return false;  // the buffer still holds the sector held before
+  m_bHeldFailed = read == SectorRead::Failed;
+  if (m_bHeldFailed) std::fill(m_buffer.begin(), m_buffer.end(), uint8_t{0});
   m_nHeld = k;
   return true;
 }

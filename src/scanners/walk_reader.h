@@ -40,6 +40,8 @@ class WalkReader {
   bool Load(uint64_t k);
   // The sector held, SectorSize() bytes.
   const uint8_t* Data() const { return m_buffer.data(); }
+  // Whether the read of the sector held failed, so that it holds zeros.
+  bool HeldFailed() const { return m_bHeldFailed; }
   uint32_t SectorSize() const { return m_nSectorSize; }
 
  private:
@@ -48,6 +50,7 @@ class WalkReader {
   uint32_t m_nSectorSize = 512;
   uint64_t m_nStartSector = 0;
   uint64_t m_nHeld = 0;
+  bool m_bHeldFailed = false;
 };
 
 }  // namespace kavo

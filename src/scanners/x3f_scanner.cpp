@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/bytes.h"
+
 namespace kavo {
 
 CX3FScanner::CX3FScanner() {
@@ -17,38 +19,25 @@ int CX3FScanner::MatchSignature(const uint8_t* sector, uint64_t blockFirstSector
   return 1;
 }
 
-bool CX3FScanner::Load(uint64_t k) {
-  if (k == m_nBuffered) return true;
-  const SectorRead read = ReadSourceSector(m_nStartSector + k, m_buffer.data());
-  if (read == SectorRead::PastEnd) return false;
-  if (read == SectorRead::Failed) std::fill(m_buffer.begin(), m_buffer.end(), 0);
-  m_nBuffered = k;
-  return true;
-}
-
 bool CX3FScanner::ReadLe32(uint64_t position, uint32_t* value) {
-  const uint32_t ss = SectorSize();
-  uint32_t v = 0;
-  for (uint32_t i = 0; i < 4; ++i) {
-    if (!Load((position + i) / ss)) return false;
-    v |= static_cast<uint32_t>(m_buffer[(position + i) % ss]) << (8 * i);
-  }
-  *value = v;
+  uint8_t b[4];
+  if (!m_file.Read(position, b, 4)) return false;
+  *value = LoadLe32(b);
   return true;
 }
 
 int CX3FScanner::ParseFile(uint8_t* sector) {
   const uint32_t ss = SectorSize();
   const uint64_t sectors = std::max<uint64_t>(kSearchBytes / ss, 1);
-  m_buffer.assign(sector, sector + ss);
-  m_nBuffered = 0;
+  m_file.Start(sector, ss, m_nStartSector, SectorReads());
   // "SECd" may be split over two sectors: the search carries its last bytes across.
   uint32_t window = 0;
   for (uint64_t k = 0; k < sectors; ++k) {
     if (StopRequested()) return 0;
-    if (!Load(k)) return 0;
+    if (!m_file.Load(k)) return 0;
+    const uint8_t* bytes = m_file.Data();
     for (uint32_t i = 0; i < ss; ++i) {
-      window = (window << 8) | m_buffer[i];
+      window = (window << 8) | bytes[i];
       if (window != 0x53454364) continue;  // "SECd"
       const uint64_t at = k * ss + i - 3;
       uint32_t entries = 0;

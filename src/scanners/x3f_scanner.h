@@ -2,9 +2,8 @@
 // "SECd" and the pointer to it.
 #pragma once
 
-#include <vector>
-
 #include "scanners/base_scanner.h"
+#include "scanners/walk_reader.h"
 
 namespace kavo {
 
@@ -18,12 +17,9 @@ class CX3FScanner final : public CBaseScanner {
   int ParseFile(uint8_t* sector) override;
 
  private:
-  // Makes m_buffer hold sector `k` of the file; false when it lies beyond the source.
-  bool Load(uint64_t k);
   bool ReadLe32(uint64_t position, uint32_t* value);
 
-  std::vector<uint8_t> m_buffer;
-  uint64_t m_nBuffered = 0;
+  WalkReader m_file;
 };
 
 }  // namespace kavo

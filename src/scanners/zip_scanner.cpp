@@ -80,9 +80,9 @@ int CZipScanner::MatchSignature(const uint8_t* sector, uint64_t blockFirstSector
 
 int CZipScanner::ParseFile(uint8_t* sector) {
   const uint32_t ss = SectorSize();
-  m_buffer.assign(sector, sector + ss);
-  m_nBuffered = 0;
-  m_bBufferFailed = false;
+  m_file.Start(sector, ss, m_nStartSector, [this](uint64_t at, uint8_t* buffer) {
+    return StopRequested() ? SectorRead::PastEnd : ReadSourceSector(at, buffer);
+  });
   if (StopRequested()) return 0;
 
   // Packages named by their first entry keep that name; other archives may be Office Open XML
@@ -220,21 +220,21 @@ bool CZipScanner::FindDescriptor(uint64_t dataStart, bool stored, uint64_t limit
   // Every candidate starts with "PK": the signature of a descriptor, or the record after a
   // descriptor without one.
   for (uint64_t at = dataStart; at < end;) {
-    if (StopRequested() || !Load(at / ss)) return false;
+    if (StopRequested() || !m_file.Load(at / ss)) return false;
     const uint64_t within = at % ss;
+    const uint8_t* bytes = m_file.Data();
     // Compressed or encrypted data never holds a whole sector of zeros: the entry's data is
     // lost there (a sector that could not be read does not count).
-    if (within == 0 && !stored && !m_bBufferFailed &&
-        std::all_of(m_buffer.begin(), m_buffer.end(), [](uint8_t b) { return b == 0; })) {
+    if (within == 0 && !stored && !m_file.HeldFailed() &&
+        std::all_of(bytes, bytes + ss, [](uint8_t b) { return b == 0; })) {
       return false;
     }
-    const auto* found =
-        static_cast<const uint8_t*>(std::memchr(m_buffer.data() + within, 'P', ss - within));
+    const auto* found = static_cast<const uint8_t*>(std::memchr(bytes + within, 'P', ss - within));
     if (!found) {
       at += ss - within;
       continue;
     }
-    const uint64_t candidate = at - within + static_cast<uint64_t>(found - m_buffer.data());
+    const uint64_t candidate = at - within + static_cast<uint64_t>(found - bytes);
     uint8_t head[2];
     // Nothing can follow a "P" in the source's last byte.
     if (!Read(candidate, head, sizeof head)) return false;
@@ -306,30 +306,8 @@ bool CZipScanner::SigningBlockAt(uint64_t offset, uint64_t* next) {
   return true;
 }
 
-bool CZipScanner::Load(uint64_t k) {
-  if (k == m_nBuffered) return true;
-  if (StopRequested() || k > std::numeric_limits<uint64_t>::max() - m_nStartSector) return false;
-  const SectorRead read = ReadSourceSector(m_nStartSector + k, m_buffer.data());
-  if (read == SectorRead::PastEnd) return false;
-  m_bBufferFailed = read == SectorRead::Failed;
-  if (m_bBufferFailed) std::fill(m_buffer.begin(), m_buffer.end(), uint8_t{0});
-  m_nBuffered = k;
-  return true;
-}
-
 bool CZipScanner::Read(uint64_t offset, uint8_t* out, uint32_t count) {
-  const uint32_t ss = SectorSize();
-  if (offset > std::numeric_limits<uint64_t>::max() - count) return false;
-  while (count > 0) {
-    if (!Load(offset / ss)) return false;
-    const uint32_t within = static_cast<uint32_t>(offset % ss);
-    const uint32_t n = std::min(count, ss - within);
-    std::memcpy(out, m_buffer.data() + within, n);
-    out += n;
-    offset += n;
-    count -= n;
-  }
-  return true;
+  return offset <= std::numeric_limits<uint64_t>::max() - count && m_file.Read(offset, out, count);
 }
 
 bool CZipScanner::Read16(uint64_t offset, uint16_t* value) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "scanners/base_scanner.h"
+#include "scanners/walk_reader.h"
 
 namespace kavo {
 
@@ -30,10 +31,8 @@ class CZipScanner final : public CBaseScanner {
     std::string name;   // the first 256 bytes of the name at most
   };
 
-  // Makes m_buffer hold sector `k` of the file. False on a stop request or when the source
-  // ends before it; a sector that cannot be read is taken as zeros.
-  bool Load(uint64_t k);
-  // `count` bytes at `offset` of the file, across sector ends.
+  // `count` bytes at `offset` of the file, across sector ends. False on a stop request or when
+  // the source ends before them; a sector that cannot be read is taken as zeros.
   bool Read(uint64_t offset, uint8_t* out, uint32_t count);
   bool Read16(uint64_t offset, uint16_t* value);
   bool Read64(uint64_t offset, uint64_t* value);
@@ -59,9 +58,8 @@ class CZipScanner final : public CBaseScanner {
   // central directory.
   bool SigningBlockAt(uint64_t offset, uint64_t* next);
 
-  std::vector<uint8_t> m_buffer;
-  uint64_t m_nBuffered = 0;      // which sector of the file m_buffer holds
-  bool m_bBufferFailed = false;  // its read failed, and it holds zeros
+  // The file's sectors; a stop request reads as the source's end.
+  WalkReader m_file;
 };
 
 }  // namespace kavo

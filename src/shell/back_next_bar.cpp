@@ -1,6 +1,7 @@
 #include "shell/back_next_bar.h"
 
 #include "shell/controls.h"
+#include "shell/page_helpers.h"
 
 namespace kavo::shell {
 
@@ -18,18 +19,13 @@ void CBackNextBar::Place(int width) {
 }
 
 LRESULT CBackNextBar::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (const auto drawn = DrawBar(Handle(), message, wParam, lParam)) return *drawn;
   switch (message) {
     case WM_COMMAND:
       if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == m_backId) OnBack();
       if (HIWORD(wParam) == BN_CLICKED && LOWORD(wParam) == m_nextId) OnNext();
       return 0;
-    case WM_DRAWITEM:
-      if (DrawNorvelButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam))) return TRUE;
-      break;
     case WM_SIZE: Place(LOWORD(lParam)); return 0;
-    case WM_ERASEBKGND:
-      FillColour(reinterpret_cast<HDC>(wParam), ClientRect(Handle()), kBarGrey);
-      return 1;
     default: break;
   }
   return Window::OnMessage(message, wParam, lParam);

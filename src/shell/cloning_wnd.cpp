@@ -5,6 +5,7 @@
 #include "copy/copy_setup.h"
 #include "platform/device.h"
 #include "shell/base_wnd.h"
+#include "shell/page_helpers.h"
 
 namespace kavo::shell {
 
@@ -14,10 +15,6 @@ constexpr wchar_t kInformation[] = L"Information";
 constexpr COLORREF kEditGrey = RGB(165, 165, 165);
 constexpr UINT kRangeControls[] = {kSourceStartLabelId, kDestinationStartLabelId, kCountLabelId,
                                    kSourceStartId,      kDestinationStartId,      kCountId};
-
-std::wstring Wide(const std::u16string& text) {
-  return {text.begin(), text.end()};
-}
 
 }  // namespace
 

@@ -4,14 +4,11 @@
 #include "copy/copy_setup.h"
 #include "shell/base_wnd.h"
 #include "shell/controls.h"
+#include "shell/page_helpers.h"
 
 namespace kavo::shell {
 
 namespace {
-
-std::wstring Wide(const std::u16string& text) {
-  return {text.begin(), text.end()};
-}
 
 // Lets the threads of earlier jobs end (they are past their last message to the pages once a
 // setup page shows), handling what they still send meanwhile.

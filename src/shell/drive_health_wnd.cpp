@@ -10,6 +10,7 @@
 #include "health/health_tables.h"
 #include "health/verdict.h"
 #include "shell/controls.h"
+#include "shell/page_helpers.h"
 
 namespace kavo::shell {
 
@@ -17,10 +18,6 @@ namespace {
 
 constexpr int kDriveTableHeight = 250;
 constexpr UINT kListId = 1;
-
-std::wstring Wide(std::u16string_view text) {
-  return {text.begin(), text.end()};
-}
 
 int FormatOf(ColumnAlign align) {
   switch (align) {
@@ -304,22 +301,13 @@ void CDriveHealthWnd::OnFilled(DriveLoad& load) {
   InvalidateRect(Handle(), nullptr, TRUE);
 }
 
-void CDriveHealthWnd::Paint() {
-  PAINTSTRUCT paint;
-  const HDC dc = BeginPaint(Handle(), &paint);
-  const RECT rect = ClientRect(Handle());
-  FillColour(dc, rect, kWhite);
-  m_loader.PaintCentred(dc, rect);
-  EndPaint(Handle(), &paint);
-}
-
 LRESULT CDriveHealthWnd::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   if (m_loader.Receive(message, wParam, lParam)) return 0;
   switch (message) {
     case WM_SIZE:
       if (m_tabs) MoveWindow(m_tabs->Handle(), 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE);
       return 0;
-    case WM_PAINT: Paint(); return 0;
+    case WM_PAINT: m_loader.PaintPage(Handle()); return 0;
     case WM_ERASEBKGND: return TRUE;
     default: break;
   }

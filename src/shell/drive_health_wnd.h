@@ -86,7 +86,6 @@ class CDriveHealthWnd final : public Window {
 
  private:
   void OnFilled(DriveLoad& load);
-  void Paint();
 
   ShellContext& m_context;
   CDriveLoader m_loader;

@@ -15,6 +15,7 @@
 #include "recovery/scan_info.h"
 #include "shell/base_wnd.h"
 #include "shell/controls.h"
+#include "shell/page_helpers.h"
 
 namespace kavo::shell {
 
@@ -35,13 +36,6 @@ struct ColumnLayout {
 };
 constexpr ColumnLayout kColumns[] = {
     {300, LVCFMT_LEFT}, {200, LVCFMT_RIGHT}, {200, LVCFMT_CENTER}, {200, LVCFMT_CENTER}};
-
-std::wstring Wide(const std::u16string& text) {
-  return {text.begin(), text.end()};
-}
-std::u16string Utf16(const std::wstring& text) {
-  return {text.begin(), text.end()};
-}
 
 // An open dialog for an existing file; `filter` is written with '|' between its parts.
 std::optional<std::wstring> AskForFile(HWND owner, const wchar_t* filter, const wchar_t* initial) {
@@ -81,10 +75,6 @@ int IconOf(const DriveListEntry& entry) {
   }
   if (SHGetFileInfoW(path.c_str(), attributes, &info, sizeof info, flags) == 0) return -1;
   return info.iIcon;
-}
-
-void FillBar(HWND hwnd, HDC dc) {
-  FillColour(dc, ClientRect(hwnd), kBarGrey);
 }
 
 }  // namespace
@@ -192,15 +182,6 @@ void CDriveListingWnd::Fill() {
   InvalidateRect(Handle(), nullptr, TRUE);
 }
 
-void CDriveListingWnd::Paint() {
-  PAINTSTRUCT paint;
-  const HDC dc = BeginPaint(Handle(), &paint);
-  const RECT rect = ClientRect(Handle());
-  FillColour(dc, rect, kWhite);
-  m_loader.PaintCentred(dc, rect);
-  EndPaint(Handle(), &paint);
-}
-
 void CDriveListingWnd::LoadImage() {
   const std::optional<std::wstring> path = AskForFile(Handle(), kImageFilter, nullptr);
   if (!path) return;
@@ -266,7 +247,7 @@ LRESULT CDriveListingWnd::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) 
       if (LOWORD(wParam) == kOpenPartitionListCommand) OpenPartitionList();
       return 0;
     case WM_SIZE: MoveWindow(m_list, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE); return 0;
-    case WM_PAINT: Paint(); return 0;
+    case WM_PAINT: m_loader.PaintPage(Handle()); return 0;
     case WM_ERASEBKGND: return 1;
     case WM_DESTROY: return 0;  // the loader, stopped, gives the frame back
     default: return Window::OnMessage(message, wParam, lParam);
@@ -292,6 +273,7 @@ void CDriveListingCmdWnd::OnCreated() {
 }
 
 LRESULT CDriveListingCmdWnd::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (const auto drawn = DrawBar(Handle(), message, wParam, lParam)) return *drawn;
   switch (message) {
     case WM_COMMAND: {
       if (HIWORD(wParam) != BN_CLICKED) break;
@@ -309,10 +291,6 @@ LRESULT CDriveListingCmdWnd::OnMessage(UINT message, WPARAM wParam, LPARAM lPara
       }
       break;
     }
-    case WM_DRAWITEM:
-      if (DrawNorvelButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam))) return TRUE;
-      break;
-    case WM_ERASEBKGND: FillBar(Handle(), reinterpret_cast<HDC>(wParam)); return 1;
     default: break;
   }
   return Window::OnMessage(message, wParam, lParam);
@@ -331,6 +309,7 @@ void CDriveListSBar::Place(int width) {
 }
 
 LRESULT CDriveListSBar::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (const auto drawn = DrawBar(Handle(), message, wParam, lParam)) return *drawn;
   switch (message) {
     case WM_COMMAND:
       if (LOWORD(wParam) == kDrivesNextCommand && HIWORD(wParam) == BN_CLICKED) {
@@ -342,11 +321,7 @@ LRESULT CDriveListSBar::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
       }
       break;
-    case WM_DRAWITEM:
-      if (DrawNorvelButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam))) return TRUE;
-      break;
     case WM_SIZE: Place(LOWORD(lParam)); return 0;
-    case WM_ERASEBKGND: FillBar(Handle(), reinterpret_cast<HDC>(wParam)); return 1;
     default: break;
   }
   return Window::OnMessage(message, wParam, lParam);

@@ -35,7 +35,6 @@ class CDriveListingWnd final : public Window {
   // Empties the list and starts the loader (after the running one, when one runs).
   void StartLoad();
   void Fill();
-  void Paint();
   void LoadImage();
   void OpenScanInfo();
   void OpenPartitionList();

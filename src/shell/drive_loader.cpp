@@ -70,14 +70,20 @@ void CDriveLoader::SetFrameEnabled(bool enabled) const {
   if (m_context.frame != nullptr) EnableWindow(m_context.frame, enabled ? TRUE : FALSE);
 }
 
-void CDriveLoader::PaintCentred(HDC dc, RECT client) const {
-  if (!m_loading) return;
-  client.bottom = client.bottom > kWaitMargin ? client.bottom - kWaitMargin : 0;
-  const HGDIOBJ old = SelectObject(dc, PageFont());
-  SetBkMode(dc, TRANSPARENT);
-  SetTextColor(dc, RGB(0, 0, 0));
-  DrawTextW(dc, kLoadingDrivesText, -1, &client, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-  SelectObject(dc, old);
+void CDriveLoader::PaintPage(HWND page) const {
+  PAINTSTRUCT paint;
+  const HDC dc = BeginPaint(page, &paint);
+  RECT client = ClientRect(page);
+  FillColour(dc, client, kWhite);
+  if (m_loading) {
+    client.bottom = client.bottom > kWaitMargin ? client.bottom - kWaitMargin : 0;
+    const HGDIOBJ old = SelectObject(dc, PageFont());
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, RGB(0, 0, 0));
+    DrawTextW(dc, kLoadingDrivesText, -1, &client, DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+    SelectObject(dc, old);
+  }
+  EndPaint(page, &paint);
 }
 
 void CDriveLoader::PaintAt(HDC dc, int x, int y) const {

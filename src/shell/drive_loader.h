@@ -46,9 +46,9 @@ class CDriveLoader {
   void Stop();
   bool Loading() const { return m_loading; }
 
-  // While a load runs: the wait text centred on one line over `client` less its bottom 140
-  // pixels, in the page font.
-  void PaintCentred(HDC dc, RECT client) const;
+  // The WM_PAINT of a page that lists drives: `page` white and, while a load runs, the wait text
+  // centred on one line over it less its bottom 140 pixels, in the page font.
+  void PaintPage(HWND page) const;
   // While a load runs: the wait text from (x, y), in the font selected into `dc`.
   void PaintAt(HDC dc, int x, int y) const;
 

@@ -5,19 +5,13 @@
 #include "copy/copy_setup.h"
 #include "platform/device.h"
 #include "shell/base_wnd.h"
+#include "shell/page_helpers.h"
 
 namespace kavo::shell {
 
 namespace {
 
 constexpr wchar_t kInformation[] = L"Information";
-
-std::wstring Wide(const std::u16string& text) {
-  return {text.begin(), text.end()};
-}
-std::u16string Utf16(const std::wstring& text) {
-  return {text.begin(), text.end()};
-}
 
 }  // namespace
 

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "base/messages.h"
+#include "platform/program_folder.h"
 #include "recovery/partition_list.h"
 #include "recovery/scan_info.h"
 
@@ -35,15 +36,6 @@ constexpr GUID kNotifiedClasses[] = {
     {0x219D0508, 0x57A8, 0x4FF5, {0x97, 0xA1, 0xBD, 0x86, 0x58, 0x7C, 0x6C, 0x7E}},
     {0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73}},
 };
-
-// The folder of the program's file, with its trailing backslash.
-std::wstring ProgramFolder() {
-  wchar_t path[MAX_PATH] = {};
-  const DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path, n);
-  const size_t slash = folder.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? std::wstring() : folder.substr(0, slash + 1);
-}
 
 // A save dialog proposing `format` (a strftime format) filled with the local time; the chosen
 // path gets `extension` unless it ends with exactly that text. Nothing when the user cancels.
@@ -76,15 +68,7 @@ void CMainFrame::OnSaveScan() {
                      L"Scan Info File %B %d, %Y (%H %M %S).qsv", u".qsv");
   if (!path) return;
   const Session& session = m_context.session;
-  ScanInfoHeader header;
-  header.operation = static_cast<uint8_t>(m_router.operation);
-  if (const CDisk* source = session.currentSource.get()) {
-    header.sourceKind = static_cast<uint8_t>(source->m_nSourceKind);
-    header.sourceName = source->GetName();
-    header.sourceSize = source->m_nTotalSectors * source->m_nSectorSize;
-    header.fileSystem = source->m_nFileSystem;
-    header.startSector = source->m_nStartSector;
-  }
+  const ScanInfoHeader header = ScanInfoHeaderFor(m_router.operation, session.currentSource.get());
   // The writer tells the user of a failure itself.
   if (SaveScanInfo(*path, header, session.treeRoot.get(), m_context.prompter)) {
     Ask(m_context, L"Scan info saved successfully.", L"Success", PromptIcon::Information,
@@ -197,7 +181,7 @@ void CMainFrame::OnHome() {
 }
 
 void CMainFrame::OnHelp() {
-  const std::wstring help = ProgramFolder() + L"Kavo.chm";
+  const std::wstring help = platform::ProgramFolder().wstring() + L"Kavo.chm";
   if (!std::filesystem::exists(std::filesystem::path(help))) {
     const std::wstring text = L"The help file " + help + L" was not found.";
     Ask(m_context, text.c_str(), nullptr, PromptIcon::Warning, PromptButtons::Ok);

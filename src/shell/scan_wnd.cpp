@@ -16,6 +16,7 @@
 #include "shell/controls.h"
 #include "shell/job_gate.h"
 #include "shell/main_frame.h"
+#include "shell/page_helpers.h"
 #include "shell/tree_selection_wnd.h"
 
 namespace kavo::shell {
@@ -26,13 +27,6 @@ namespace {
 // wParam = the worker's advancedSearch, which the page hands back to the router.
 constexpr UINT kJobNavigates = WM_APP + 0x310;
 constexpr COLORREF kWaitColour = 0xFF8000;
-
-std::wstring Wide(const std::string& text) {
-  return {text.begin(), text.end()};
-}
-std::wstring Wide(const std::u16string& text) {
-  return {text.begin(), text.end()};
-}
 
 // Sends the worker's messages to a window, synchronously, once the gate lets the job go on.
 class WindowSink final : public MessageSink {
@@ -338,6 +332,7 @@ void CScanSBar::OnCreated() {
 }
 
 LRESULT CScanSBar::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (const auto drawn = DrawBar(Handle(), message, wParam, lParam)) return *drawn;
   switch (message) {
     case WM_COMMAND:
       if (LOWORD(wParam) == kCancelCommand && HIWORD(wParam) == BN_CLICKED) {
@@ -346,16 +341,10 @@ LRESULT CScanSBar::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         }
       }
       return 0;
-    case WM_DRAWITEM:
-      if (DrawNorvelButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam))) return TRUE;
-      break;
     case WM_SIZE:
       SetWindowPos(GetDlgItem(Handle(), kCancelCommand), nullptr, LOWORD(lParam) - 110, 4, 0, 0,
                    SWP_NOSIZE | SWP_NOZORDER);
       return 0;
-    case WM_ERASEBKGND:
-      FillColour(reinterpret_cast<HDC>(wParam), ClientRect(Handle()), kBarGrey);
-      return 1;
     default: break;
   }
   return Window::OnMessage(message, wParam, lParam);

@@ -2,16 +2,7 @@
 
 #include <algorithm>
 
-#include "shell/cloning_wnd.h"
-#include "shell/drive_health_wnd.h"
-#include "shell/drive_listing_wnd.h"
-#include "shell/home_wnd.h"
-#include "shell/imaging_wnd.h"
-#include "shell/results_wnd.h"
-#include "shell/scan_wnd.h"
-#include "shell/splash_wnd.h"
-#include "shell/strip_wnd.h"
-#include "shell/tree_selection_wnd.h"
+#include "shell/page_helpers.h"
 
 namespace kavo::shell {
 
@@ -37,10 +28,6 @@ UINT ButtonFlags(PromptButtons buttons) {
     case PromptButtons::Ok: break;
   }
   return MB_OK;
-}
-
-std::wstring Wide(const std::u16string& text) {
-  return {text.begin(), text.end()};
 }
 
 }  // namespace
@@ -89,32 +76,6 @@ PromptAnswer Ask(ShellContext& context, const wchar_t* text, const wchar_t* capt
   const std::wstring t(text);
   const std::wstring c(caption != nullptr ? caption : L"");
   return context.prompter.Ask({t.begin(), t.end()}, {c.begin(), c.end()}, icon, buttons);
-}
-
-std::unique_ptr<Window> NewPageWindow(std::wstring_view name, ShellContext& context) {
-  if (name == L"CHomeWnd") return std::make_unique<CHomeWnd>(context);
-  if (name == L"CSplashWnd") return std::make_unique<CSplashWnd>(context);
-  if (name == L"CHomeCmdWnd") return std::make_unique<CStripWnd>(L"Select a recovery option");
-  if (name == L"CSplashCmdWnd") return std::make_unique<CStripWnd>(L"Advance Option");
-  if (name == L"CHomeSBar") return std::make_unique<CStripWnd>(L"");
-  if (name == L"CScanWnd") return std::make_unique<CScanWnd>(context);
-  if (name == L"CScanCmdWnd") return std::make_unique<CScanCmdWnd>(context);
-  if (name == L"CScanSBar") return std::make_unique<CScanSBar>(context);
-  if (name == L"CTreeSelectionWnd") return std::make_unique<CTreeSelectionWnd>(context);
-  if (name == L"CTreeSelectionCmdWnd") return std::make_unique<CTreeSelectionCmdWnd>(context);
-  if (name == L"CTreeSelectionSBar") return std::make_unique<CTreeSelectionSBar>(context);
-  if (name == L"CDriveListingWnd") return std::make_unique<CDriveListingWnd>(context);
-  if (name == L"CDriveListingCmdWnd") return std::make_unique<CDriveListingCmdWnd>(context);
-  if (name == L"CDriveListSBar") return std::make_unique<CDriveListSBar>(context);
-  if (name == L"CDriveHealthWnd") return std::make_unique<CDriveHealthWnd>(context);
-  if (name == L"CImagingWnd") return std::make_unique<CImagingWnd>(context);
-  if (name == L"CImagingSBar") return std::make_unique<CImagingSBar>(context);
-  if (name == L"CCloningWnd") return std::make_unique<CCloningWnd>(context);
-  if (name == L"CCloningSBar") return std::make_unique<CCloningSBar>(context);
-  if (name == L"CTreeListWnd") return std::make_unique<CTreeListWnd>(context);
-  if (name == L"CTreeListCmdWnd") return std::make_unique<CTreeListCmdWnd>(context);
-  if (name == L"CTreeListSBar") return std::make_unique<CTreeListSBar>(context);
-  return nullptr;
 }
 
 }  // namespace kavo::shell

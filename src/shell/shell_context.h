@@ -68,8 +68,4 @@ struct ShellContext {
 PromptAnswer Ask(ShellContext& context, const wchar_t* text, const wchar_t* caption,
                  PromptIcon icon, PromptButtons buttons);
 
-// The window object for the page, command bar or button bar class `name`; null for a class this
-// program does not have.
-std::unique_ptr<Window> NewPageWindow(std::wstring_view name, ShellContext& context);
-
 }  // namespace kavo::shell

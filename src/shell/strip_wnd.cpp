@@ -1,6 +1,7 @@
 #include "shell/strip_wnd.h"
 
 #include "shell/controls.h"
+#include "shell/page_helpers.h"
 
 namespace kavo::shell {
 
@@ -8,8 +9,8 @@ LRESULT CStripWnd::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == WM_PAINT) {
     PAINTSTRUCT paint;
     const HDC dc = BeginPaint(Handle(), &paint);
+    PaintBarBackground(Handle(), dc);
     RECT rect = ClientRect(Handle());
-    FillColour(dc, rect, kBarGrey);
     if (!m_title.empty()) {
       rect.left += 12;
       const HGDIOBJ old = SelectObject(dc, PageFont(true));

@@ -7,6 +7,7 @@
 #include "base/messages.h"
 #include "shell/base_wnd.h"
 #include "shell/controls.h"
+#include "shell/page_helpers.h"
 
 namespace kavo::shell {
 
@@ -14,10 +15,6 @@ namespace {
 
 constexpr int kStateSize = 16;
 constexpr UINT_PTR kTreeSubclassId = 2;
-
-std::wstring Wide(std::u16string_view text) {
-  return {text.begin(), text.end()};
-}
 
 // The check-box pictures: 0 none, 1 clear, 2 ticked, 3 partly ticked.
 HIMAGELIST MakeStateImages() {
@@ -338,6 +335,7 @@ void CTreeSelectionCmdWnd::OnCreated() {
 }
 
 LRESULT CTreeSelectionCmdWnd::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (const auto drawn = DrawBar(Handle(), message, wParam, lParam)) return *drawn;
   switch (message) {
     case WM_COMMAND:
       if (HIWORD(wParam) == BN_CLICKED) {
@@ -360,12 +358,6 @@ LRESULT CTreeSelectionCmdWnd::OnMessage(UINT message, WPARAM wParam, LPARAM lPar
       EnableWindow(GetDlgItem(Handle(), kUnmarkAllCommand), state != 1);
       return 0;
     }
-    case WM_DRAWITEM:
-      if (DrawNorvelButton(*reinterpret_cast<const DRAWITEMSTRUCT*>(lParam))) return TRUE;
-      break;
-    case WM_ERASEBKGND:
-      FillColour(reinterpret_cast<HDC>(wParam), ClientRect(Handle()), kBarGrey);
-      return 1;
     default: break;
   }
   return Window::OnMessage(message, wParam, lParam);

@@ -6,8 +6,10 @@
 #include <fstream>
 
 #include "disk/volume.h"
+#include "partition/partition_scan.h"
 #include "platform/bytes.h"
 #include "recovery/filesystem.h"
+#include "recovery/selected_volume.h"
 #include "support/fixtures.h"
 #include "support/recording_prompter.h"
 #include "support/test_paths.h"
@@ -239,6 +241,57 @@ TEST(ScanInfo, TreesOfRealVolumesComeBackWhole) {
     ++checked;
   }
   EXPECT_GT(checked, 0);
+}
+
+// kavo-cli opens an image and selects the volume at --start; the program opens the row of the
+// volume its search found. Both save the header of the source as opened, which loads back onto
+// the same volume.
+TEST(ScanInfo, BothFrontEndsSaveTheSameHeaderForOneVolume) {
+  std::string why;
+  const fs::path fixtures = test::FixturesDir(why);
+  if (fixtures.empty()) GTEST_SKIP() << why;
+  const std::u16string image = (fixtures / "fat32.img").u16string();
+
+  CDisk cli;
+  cli.m_nSourceKind = SourceKindForSelector(image);
+  ASSERT_TRUE(cli.Open(image));
+  cli.m_nStartSector = 2048;
+  ASSERT_TRUE(DetectVolume(cli));
+
+  CDisk whole;
+  whole.m_nSourceKind = SourceKind::ImageFile;
+  ASSERT_TRUE(whole.Open(image));
+  FoundVolumeList volumes;
+  ASSERT_TRUE(ReadPartitionTables(whole, volumes));
+  PartitionList rows;
+  PublishFoundVolumes(volumes, SourceKind::ImageFile, whole.GetName(), rows);
+  ASSERT_FALSE(rows.empty());
+  const DriveListEntry& row = *rows.front();
+  CDisk gui;
+  gui.m_nSourceKind = SourceKind::ImageFile;
+  ASSERT_TRUE(gui.Open(SelectorForEntry(row, kOpDeletedRecovery)));
+  gui.m_nStartSector = 0;
+  gui.m_nSourceKind = row.kind;
+  ASSERT_TRUE(SetUpSelectedVolume(gui, row, kOpDeletedRecovery));
+
+  const ScanInfoHeader a = ScanInfoHeaderFor(kOpDeletedRecovery, &cli);
+  const ScanInfoHeader b = ScanInfoHeaderFor(kOpDeletedRecovery, &gui);
+  EXPECT_EQ(a.operation, b.operation);
+  EXPECT_EQ(a.sourceKind, b.sourceKind);
+  EXPECT_EQ(a.sourceName, b.sourceName);
+  EXPECT_EQ(a.sourceSize, b.sourceSize);
+  EXPECT_EQ(a.fileSystem, FS_FAT32);
+  EXPECT_EQ(b.fileSystem, FS_FAT32);
+  EXPECT_EQ(a.startSector, 2048u);
+  EXPECT_EQ(b.startSector, 2048u);
+
+  test::ScratchDir dir;
+  RecordingPrompter prompter;
+  ASSERT_TRUE(SaveScanInfo(dir / "cli.qsv", a, nullptr, prompter));
+  ASSERT_TRUE(SaveScanInfo(dir / "gui.qsv", b, nullptr, prompter));
+  EXPECT_EQ(test::ReadFile(dir / "cli.qsv"), test::ReadFile(dir / "gui.qsv"));
+  EXPECT_EQ(ScanInfoHeaderFor(kOpFormattedRecovery, nullptr).operation, kOpFormattedRecovery);
+  EXPECT_FALSE(ScanInfoHeaderFor(kOpFormattedRecovery, nullptr).startSector);
 }
 
 }  // namespace

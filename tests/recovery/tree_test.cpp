@@ -179,6 +179,30 @@ TEST(RecoveredTreeTest, CountsFollowFoldersAndMarks) {
   EXPECT_EQ(totals.markedFiles, 3u);
 }
 
+TEST(RecoveredTreeTest, FolderMarksFollowTheirChildren) {
+  struct Case {
+    std::array<uint8_t, 2> children;
+    uint8_t folder;
+  };
+  for (const Case c : {Case{{1, 1}, 1}, Case{{0, 0}, 0}, Case{{1, 0}, 2}, Case{{2, 1}, 2}}) {
+    NodePtr folder = NewRoot();
+    for (uint8_t mark : c.children) AddNode(folder.get(), u"x", NF_PRESENT, mark);
+    EXPECT_EQ(MarkFromChildren(*folder), c.folder) << int{c.children[0]} << int{c.children[1]};
+  }
+  NodePtr empty = NewRoot();
+  empty->mark = 1;
+  EXPECT_EQ(MarkFromChildren(*empty), 1);  // a folder without children keeps its own mark
+
+  NodePtr root = NewRoot();
+  RecoveredNode* top = AddNode(root.get(), u"top", NF_PRESENT | NF_FOLDER, 0);
+  RecoveredNode* inner = AddNode(top, u"inner", NF_PRESENT | NF_FOLDER, 2);
+  RecoveredNode* leaf = AddNode(inner, u"leaf", NF_PRESENT, 0);
+  RecoveredNode* beside = AddNode(root.get(), u"beside", NF_PRESENT, 0);
+  MarkSubtree(top, 1);
+  EXPECT_EQ(top->mark + inner->mark + leaf->mark, 3);
+  EXPECT_EQ(beside->mark, 0);
+}
+
 // Deep enough that a walk recursing on depth runs out of stack, on Windows and on Linux.
 TEST(RecoveredTreeTest, DeepTreesAreWalkedWithoutRecursion) {
   constexpr uint32_t kDepth = 500000;

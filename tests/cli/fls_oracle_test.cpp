@@ -230,7 +230,9 @@ void CompareWithFls(const OracleImage& img) {
   test::ScratchDir out;
   const auto saved = Cli(
       {"recover", img.file, "--start", std::to_string(img.start), "--out", out.path().string()});
-  ASSERT_EQ(saved.exitCode, 0) << saved.err;
+  // Deleted files whose data is gone (no cluster, no record) are errors of the save, exit 1; what
+  // counts is the bytes of every live file, checked below.
+  ASSERT_TRUE(saved.exitCode == 0 || saved.exitCode == 1) << saved.err;
 
   size_t live = 0, matched = 0;
   for (const FlsEntry& e : fls) {

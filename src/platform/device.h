@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace kavo::platform {
@@ -78,6 +79,20 @@ OpenResult OpenDevice(const std::u16string& path, OpenMode mode);
 
 // Creates one folder; returns 0 or the system's error (an existing folder or file is an error).
 ErrorCode MakeDirectory(const std::u16string& path);
+
+// A calendar day of the local time zone.
+struct LocalDay {
+  int year = 0;
+  int month = 0;  // 1 to 12
+  int day = 0;    // 1 to 31
+};
+
+// Sets a file's or folder's modification time and its creation time to the first second of the
+// given local days; an absent day leaves that time as it is. Windows keeps both. Linux keeps no
+// creation time that can be set (a file's birth time is the moment it was made), so there only the
+// modification time changes. Returns 0 or the system's error.
+ErrorCode SetFileDays(const std::u16string& path, std::optional<LocalDay> modified,
+                      std::optional<LocalDay> created);
 
 // What an error code means for creating an output file or folder.
 enum class ErrorKind { None, PathNotFound, NameTooLong, AlreadyExists, Other };

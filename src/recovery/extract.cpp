@@ -33,6 +33,17 @@ class DeviceOutput final : public FileOutput {
   std::unique_ptr<platform::RawDevice> m_device;
 };
 
+// The day of a DOS date (bits 9-15 years since 1980, 5-8 month, 0-4 day); nothing for 0 or a
+// date no calendar has.
+std::optional<platform::LocalDay> DosDay(uint16_t date) {
+  const int year = 1980 + (date >> 9), month = (date >> 5) & 15, day = date & 31;
+  constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1]) return std::nullopt;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (month == 2 && day == 29 && !leap) return std::nullopt;
+  return platform::LocalDay{year, month, day};
+}
+
 std::string Utf8(const std::filesystem::path& p) {
   return platform::Utf16ToUtf8(p.u16string());
 }
@@ -159,12 +170,15 @@ std::optional<std::filesystem::path> Extractor::SaveNode(const std::filesystem::
   if (!path) return std::nullopt;
   if (node.flags & NF_FOLDER) {
     ++m_counts.folders;
+    KeepDates(*path, node);
     return path;
   }
   ++m_counts.files;
   CountingOutput counted(*file);
   const bool complete = WriteNodeData(node, counted);
   m_counts.bytes += counted.written;
+  file.reset();  // closed first: a later write would move the dates again
+  KeepDates(*path, node);
   if (counted.failed) {
     Problem("write failed: " + Utf8(*path));
   } else if (!complete || counted.written != node.size) {
@@ -174,6 +188,16 @@ std::optional<std::filesystem::path> Extractor::SaveNode(const std::filesystem::
     }
   }
   return path;
+}
+
+void Extractor::KeepDates(const std::filesystem::path& path, const RecoveredNode& node) {
+  const auto modified = DosDay(node.modifiedDate), created = DosDay(node.createdDate);
+  if (!modified && !created) return;
+  const platform::ErrorCode error = platform::SetFileDays(path.u16string(), modified, created);
+  // The data is saved; dates that could not be set are told but are not an error of the save.
+  if (error != 0 && onProblem) {
+    onProblem("dates not kept: " + Utf8(path) + ": " + platform::ErrorText(error));
+  }
 }
 
 bool Extractor::WriteNodeData(const RecoveredNode& node, FileOutput& output) {

@@ -43,6 +43,11 @@ class Extractor {
   std::optional<std::filesystem::path> ExtractNode(const std::filesystem::path& destination,
                                                    const RecoveredNode& node);
 
+  // Gives the file or folder at `path` the node's modification and creation dates (the days the
+  // tree keeps); unknown dates are left as the system set them. A folder's dates move again when
+  // something is written into it, so a save sets them once the folder is complete.
+  void KeepDates(const std::filesystem::path& path, const RecoveredNode& node);
+
   // An unexpected creation error ended the save (its text was shown through the prompter).
   bool Aborted() const { return m_aborted; }
   const SaveCounts& Counts() const { return m_counts; }

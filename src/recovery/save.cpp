@@ -1,6 +1,5 @@
 #include "recovery/save.h"
 
-#include <utility>
 #include <vector>
 
 #include "base/messages.h"
@@ -10,12 +9,20 @@ namespace kavo {
 void SaveMarked(Extractor& extractor, const RecoveredNode* root,
                 const std::filesystem::path& destination, MessageSink& progressWindow) {
   if (!root) return;
-  // Each frame: the next sibling to look at and the folder it is written into.
-  std::vector<std::pair<const RecoveredNode*, std::filesystem::path>> stack;
-  stack.emplace_back(root->firstChild, destination);
+  // Each frame: the next sibling to look at, the folder it is written into and the folder's node
+  // (none for the destination).
+  struct Frame {
+    const RecoveredNode* node;
+    std::filesystem::path folder;
+    const RecoveredNode* folderNode;
+  };
+  std::vector<Frame> stack;
+  stack.push_back({root->firstChild, destination, nullptr});
   while (!stack.empty() && !extractor.Aborted()) {
-    auto& [node, folder] = stack.back();
+    auto& [node, folder, folderNode] = stack.back();
     if (!node) {
+      // Complete: writing its content has moved the folder's dates.
+      if (folderNode != nullptr) extractor.KeepDates(folder, *folderNode);
       stack.pop_back();
       continue;
     }
@@ -30,8 +37,9 @@ void SaveMarked(Extractor& extractor, const RecoveredNode* root,
       progressWindow.Send(UM_PROGRESS, 0, 0);
       continue;
     }
-    if (created && current->firstChild)
-      stack.emplace_back(current->firstChild, std::move(*created));
+    if (created && current->firstChild) {
+      stack.push_back({current->firstChild, std::move(*created), current});
+    }
   }
 }
 

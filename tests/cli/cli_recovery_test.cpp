@@ -1,6 +1,8 @@
 // list, carve and recover on images made by the real tools: what a user sees and gets back.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <ctime>
 #include <map>
 
 #include "cli/cli_support.h"
@@ -277,6 +279,43 @@ TEST(CliSameDevice, RefusesAnOutputFolderOnTheVolumeBeingRecovered) {
   const auto forced = Cli(
       {"recover", loop.path(), "--out", (dir / "mnt" / "saved").string(), "--allow-same-device"});
   EXPECT_EQ(forced.exitCode, 0) << forced.err;
+}
+#endif
+
+#ifndef _WIN32
+// The FAT directory dates of a volume made by mtools from files of known dates come back on the
+// saved files and folders (the days; FAT keeps no creation date that mcopy sets, and Linux keeps
+// no creation date that can be set).
+TEST(CliRecoverDates, SavedFilesAndFoldersKeepTheirModificationDays) {
+  for (const char* tool : {"mkfs.fat", "mcopy"}) {
+    if (!test::HaveTool(tool)) GTEST_SKIP() << tool << " is missing";
+  }
+  test::ScratchDir work;
+  const std::string image = (work / "dates.img").string(), tree = (work / "DIR").string();
+  ASSERT_EQ(test::RunShell("mkdir -p '" + tree + "/SUB' && echo data > '" + tree +
+                           "/A.TXT' && echo more > '" + tree + "/SUB/B.TXT' && touch -d " +
+                           "'2011-03-04 10:00' '" + tree + "/A.TXT' && touch -d " +
+                           "'2015-12-31 23:30' '" + tree + "/SUB/B.TXT' && touch -d " +
+                           "'2003-01-02 08:00' '" + tree + "/SUB' && touch -d " +
+                           "'2009-07-08 12:00' '" + tree + "' && truncate -s 8M '" + image +
+                           "' && mkfs.fat '" + image + "' >/dev/null && MTOOLS_SKIP_CHECK=1 " +
+                           "mcopy -s -m -i '" + image + "' '" + tree + "' ::/"),
+            0);
+  const fs::path out = work / "out";
+  const auto r = Cli({"recover", image, "--out", out.string()});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const auto day = [](const fs::path& p) {
+    struct stat st {};
+    if (stat(p.c_str(), &st) != 0) return std::string("missing");
+    char text[16] = {};
+    std::strftime(text, sizeof text, "%Y-%m-%d", std::localtime(&st.st_mtime));
+    return std::string(text);
+  };
+  const std::pair<const char*, const char*> cases[] = {{"Data/DIR/A.TXT", "2011-03-04"},
+                                                       {"Data/DIR/SUB/B.TXT", "2015-12-31"},
+                                                       {"Data/DIR/SUB", "2003-01-02"},
+                                                       {"Data/DIR", "2009-07-08"}};
+  for (const auto& [path, expected] : cases) EXPECT_EQ(day(out / path), expected) << path;
 }
 #endif
 

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -359,6 +360,21 @@ OpenResult OpenDevice(const std::u16string& path, OpenMode mode) {
 
 ErrorCode MakeDirectory(const std::u16string& path) {
   return ::mkdir(Narrow(path).c_str(), 0755) == 0 ? 0 : static_cast<ErrorCode>(errno);
+}
+
+ErrorCode SetFileDays(const std::u16string& path, std::optional<LocalDay> modified,
+                      std::optional<LocalDay>) {
+  if (!modified) return 0;
+  std::tm local{};
+  local.tm_year = modified->year - 1900;
+  local.tm_mon = modified->month - 1;
+  local.tm_mday = modified->day;
+  local.tm_isdst = -1;
+  const time_t at = std::mktime(&local);
+  if (at == static_cast<time_t>(-1)) return EINVAL;
+  const timespec times[2] = {{0, UTIME_OMIT}, {at, 0}};
+  return ::utimensat(AT_FDCWD, Narrow(path).c_str(), times, 0) == 0 ? 0
+                                                                    : static_cast<ErrorCode>(errno);
 }
 
 ErrorKind ClassifyError(ErrorCode code) {

@@ -266,6 +266,38 @@ ErrorCode MakeDirectory(const std::u16string& path) {
   return CreateDirectoryW(Wide(LongPath(path)), nullptr) ? 0 : GetLastError();
 }
 
+namespace {
+
+// The first second of a local day as the system's UTC file time.
+bool DayTime(const LocalDay& day, FILETIME& out) {
+  SYSTEMTIME local{};
+  local.wYear = static_cast<WORD>(day.year);
+  local.wMonth = static_cast<WORD>(day.month);
+  local.wDay = static_cast<WORD>(day.day);
+  SYSTEMTIME utc{};
+  return TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) && SystemTimeToFileTime(&utc, &out);
+}
+
+}  // namespace
+
+ErrorCode SetFileDays(const std::u16string& path, std::optional<LocalDay> modified,
+                      std::optional<LocalDay> created) {
+  FILETIME modifiedTime{}, createdTime{};
+  const bool haveModified = modified && DayTime(*modified, modifiedTime);
+  const bool haveCreated = created && DayTime(*created, createdTime);
+  if (!haveModified && !haveCreated) return 0;
+  // Folders open only with backup semantics.
+  const HANDLE h = CreateFileW(Wide(LongPath(path)), FILE_WRITE_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return GetLastError();
+  const BOOL set = SetFileTime(h, haveCreated ? &createdTime : nullptr, nullptr,
+                               haveModified ? &modifiedTime : nullptr);
+  const ErrorCode error = set ? 0 : GetLastError();
+  CloseHandle(h);
+  return error;
+}
+
 ErrorKind ClassifyError(ErrorCode code) {
   switch (code) {
     case 0: return ErrorKind::None;

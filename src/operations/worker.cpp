@@ -1,5 +1,7 @@
 #include "operations/worker.h"
 
+#include <vector>
+
 #include "base/messages.h"
 #include "recovery/filesystem.h"
 #include "recovery/search/volume_search.h"
@@ -51,7 +53,7 @@ class Worker {
         return false;
       }
       SetIdle();
-      Publish();
+      TellIfNoneFound(Publish());
       Navigate(UM_PARTITION_RECOVERY);
       return false;
     }
@@ -61,7 +63,7 @@ class Worker {
         return false;
       }
       SetIdle();
-      Publish();
+      TellIfNoneFound(Publish());
       Navigate(UM_FORMATTED_RECOVERY);
       return false;
     }
@@ -90,7 +92,7 @@ class Worker {
     if (m_c.imageScanType == ImageScanType::LongScan) {
       SearchLostVolumes(*source, source->m_nStartSector, source->m_nTotalSectors, Record(),
                         m_progressWindow, m_s.foundVolumes);
-      Publish();
+      TellIfNoneFound(Publish());
       switch (m_c.operation) {
         case kOpFormattedRecovery: Navigate(UM_FORMATTED_RECOVERY); break;
         case kOpPartitionRecovery: Navigate(UM_PARTITION_RECOVERY); break;
@@ -131,6 +133,9 @@ class Worker {
         m_c.signatureEndSector != 0 ? m_c.signatureEndSector : source.m_nTotalSectors;
     RawScan(source, m_c.signatureFirstSector, end, registry, fileType, Record(), m_progressWindow);
     SetIdle();
+    if (fileType->firstChild == nullptr) {
+      Inform(Unreadable(m_c.signatureFirstSector) ? kSourceUnreadable : kNoFilesFound);
+    }
     m_c.advancedSearch = 0;
     Navigate(UM_SHOW_RESULTS);
   }
@@ -156,10 +161,25 @@ class Worker {
     Navigate(UM_GO_HOME);
   }
 
-  void Publish() {
+  // The number of rows made: volumes listed before are not listed again.
+  size_t Publish() {
     const CDisk* source = m_s.currentSource.get();
-    PublishFoundVolumes(m_s.foundVolumes, source ? source->m_nSourceKind : SourceKind::None,
-                        source ? source->GetName() : std::u16string(), m_s.foundPartitions);
+    return PublishFoundVolumes(m_s.foundVolumes, source ? source->m_nSourceKind : SourceKind::None,
+                               source ? source->GetName() : std::u16string(), m_s.foundPartitions);
+  }
+  // A search that added no row says so, and why when the source could not be read at all.
+  void TellIfNoneFound(size_t made) {
+    if (made != 0) return;
+    const CDisk* source = m_s.currentSource.get();
+    Inform(Unreadable(source ? source->m_nStartSector : 0) ? kSourceUnreadable : kNoNewPartitions);
+  }
+  // True when the sector where a search began cannot be read: a search over such a source has
+  // seen nothing of it (a container whose data cannot be read, a drive gone).
+  bool Unreadable(uint64_t sector) {
+    CDisk* source = m_s.currentSource.get();
+    if (source == nullptr || source->m_nSectorSize == 0) return true;
+    std::vector<uint8_t> buffer(source->m_nSectorSize);
+    return !source->ReadSectors(buffer.data(), source->m_nSectorSize, sector);
   }
 
   ProgressRecord* Record() { return m_s.progressRecord.get(); }
@@ -173,6 +193,11 @@ class Worker {
     if (m_c.mainWindow) m_c.mainWindow->Send(message, 0, 0);
   }
 
+  void Inform(const char16_t* text) {
+    if (m_c.prompter) {
+      m_c.prompter->Ask(text, u"Information", PromptIcon::Information, PromptButtons::Ok);
+    }
+  }
   void Tell(const char16_t* text) {
     if (m_c.prompter) {
       m_c.prompter->Ask(text, u"Kavo", PromptIcon::Information, PromptButtons::Ok);

@@ -47,7 +47,7 @@ struct OperationContext {
 
   MessageSink* mainWindow = nullptr;      // navigation messages; null: not sent
   MessageSink* progressWindow = nullptr;  // progress messages; null: dropped
-  Prompter* prompter = nullptr;           // the result of a copy job; null: not shown
+  Prompter* prompter = nullptr;  // a copy's result, a search that found nothing; null: not shown
   // Opens the copy log for the user once a forward copy has ended; null: not opened.
   std::function<void(const std::filesystem::path&)> openLog;
 };
@@ -59,5 +59,13 @@ uint32_t OperationThreadProc(OperationContext& context);
 inline constexpr char16_t kCopyCompleted[] = u"Operation completed successfully.";
 inline constexpr char16_t kReverseCopyCompleted[] = u"Operation completed successfully";
 inline constexpr char16_t kCopyTerminated[] = u"Operation terminated.";
+
+// The texts a search ends with when it adds nothing to the drive list or the results.
+inline constexpr char16_t kNoNewPartitions[] =
+    u"No new partitions found. Please go for raw scan or select another drive.";
+inline constexpr char16_t kNoFilesFound[] =
+    u"No files found. Please select more file formats or another drive.";
+inline constexpr char16_t kSourceUnreadable[] =
+    u"The selected drive or image could not be read. No partitions or files were found.";
 
 }  // namespace kavo

@@ -88,8 +88,20 @@ size_t PublishFoundVolumes(FoundVolumeList& volumes, SourceKind sourceKind,
                            const std::u16string& sourceName, PartitionList& foundPartitions) {
   const std::u16string rowName = FoundVolumeRowName(sourceKind, sourceName);
   uint32_t n = 1;
+  // A volume of this source listed before (a search run again finds it at the same start with
+  // the same size) keeps its row; it is not listed twice.
+  const auto listed = [&](const PartitionRecord& record) {
+    for (const DriveListEntryPtr& row : foundPartitions) {
+      if (row && row->record && row->name == rowName &&
+          row->record->firstSector == record.firstSector &&
+          row->record->totalSectors == record.totalSectors) {
+        return true;
+      }
+    }
+    return false;
+  };
   for (PartitionRecordPtr& record : volumes) {
-    if (!record) continue;
+    if (!record || listed(*record)) continue;
     auto entry = std::make_unique<DriveListEntry>();
     entry->kind = SourceKind::Partition;
     entry->name = rowName;

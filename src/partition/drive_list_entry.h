@@ -51,7 +51,8 @@ std::u16string FoundVolumeRowName(SourceKind sourceKind, const std::u16string& s
 
 // Turns the found-volume list into rows of kind Partition at the head of `foundPartitions`: the
 // records are numbered 1, 2, ... in list order, labelled "<label> - n, <row name>", and each row
-// takes its record over, so the last record of the list ends up first. Empties `volumes`.
+// takes its record over, so the last record of the list ends up first. A record whose volume has
+// a row of the same source already (same first sector and size) is dropped. Empties `volumes`.
 // Returns the number of rows made.
 size_t PublishFoundVolumes(FoundVolumeList& volumes, SourceKind sourceKind,
                            const std::u16string& sourceName, PartitionList& foundPartitions);

@@ -75,17 +75,21 @@ inline std::u16string DriveListFileSystemText(const DriveListEntry& entry) {
   }
 }
 
-// "%.2f GB" of the row's bytes (2^30 bytes to the GB); empty for an image file, whose size is
-// not known before it is opened.
+// The row's bytes: "%.2f GB" (2^30 bytes to the GB) from 1 GB on, "%.2f MB" (2^20) below; empty
+// for an image file whose size is not known.
 inline std::u16string DriveListSizeText(const DriveListEntry& entry) {
-  if (entry.kind == SourceKind::ImageFile) return u"";
+  if (entry.kind == SourceKind::ImageFile && entry.sizeInSectors == 0) return u"";
   const double bytes =
       static_cast<double>(entry.sizeInSectors) * static_cast<double>(entry.bytesPerSector);
+  constexpr double kGiB = 1073741824.0, kMiB = 1048576.0;
   char text[64];
-  std::snprintf(text, sizeof text, "%.2f GB", bytes / 1073741824.0);
+  if (bytes >= kGiB) {
+    std::snprintf(text, sizeof text, "%.2f GB", bytes / kGiB);
+  } else {
+    std::snprintf(text, sizeof text, "%.2f MB", bytes / kMiB);
+  }
   return drive_list_detail::Widen(text);
 }
-
 // The first sector of the row's volume on its source, in full (a volume past sector 2^31 is not
 // shown as a negative number); "0" for rows without a record.
 inline std::u16string DriveListStartText(const DriveListEntry& entry) {
@@ -108,33 +112,51 @@ inline std::vector<const DriveListEntry*> DriveListChain(const DriveList& enumer
 }
 
 // The items of the rows, group by group in the shown order, each group keeping the rows' order.
-// A row of a kind no group holds is left out.
+// The partitions found in an image stand right under it, in its group. A row of a kind no group
+// holds is left out.
 inline std::vector<DriveListItem> DriveListItems(const std::vector<const DriveListEntry*>& chain) {
+  const auto fromImage = [&chain](const DriveListEntry& row) {
+    if (row.kind != SourceKind::Partition) return false;
+    for (const DriveListEntry* e : chain) {
+      if (e != nullptr && e->kind == SourceKind::ImageFile && e->name == row.name) return true;
+    }
+    return false;
+  };
   std::vector<DriveListItem> items;
+  const auto add = [&items](const DriveListEntry* entry, int group) {
+    DriveListItem item;
+    item.entry = entry;
+    item.group = group;
+    item.columns[0] = DriveListItemText(*entry);
+    item.columns[1] = DriveListFileSystemText(*entry);
+    item.columns[2] = DriveListSizeText(*entry);
+    item.columns[3] = DriveListStartText(*entry);
+    items.push_back(std::move(item));
+  };
   for (const DriveListGroup& g : kDriveListGroups) {
     for (const DriveListEntry* entry : chain) {
-      if (entry == nullptr || entry->kind != g.kind) continue;
-      DriveListItem item;
-      item.entry = entry;
-      item.group = g.id;
-      item.columns[0] = DriveListItemText(*entry);
-      item.columns[1] = DriveListFileSystemText(*entry);
-      item.columns[2] = DriveListSizeText(*entry);
-      item.columns[3] = DriveListStartText(*entry);
-      items.push_back(std::move(item));
+      if (entry == nullptr || entry->kind != g.kind || fromImage(*entry)) continue;
+      add(entry, g.id);
+      if (entry->kind != SourceKind::ImageFile) continue;
+      for (const DriveListEntry* part : chain) {
+        if (part != nullptr && part->kind == SourceKind::Partition && part->name == entry->name) {
+          add(part, g.id);
+        }
+      }
     }
   }
   return items;
 }
 
-// The row Load Image adds: the path as name and second text, 512-byte sectors, size unknown.
-inline DriveListEntryPtr ImageFileRow(const std::u16string& path) {
+// The row Load Image adds: the path as name and second text, 512-byte sectors, the size of a file
+// of `bytes` bytes (0: not known).
+inline DriveListEntryPtr ImageFileRow(const std::u16string& path, uint64_t bytes = 0) {
   auto row = std::make_unique<DriveListEntry>();
   row->kind = SourceKind::ImageFile;
   row->name = path;
   row->secondText = path;
   row->bytesPerSector = 512;
-  row->sizeInSectors = 0;
+  row->sizeInSectors = (bytes + 511) / 512;
   return row;
 }
 

@@ -223,6 +223,28 @@ TEST_F(WorkerTest, ImageFilesByScanType) {
   }
 }
 
+// A search that adds nothing says so: a long scan of an image without volumes, and a raw scan
+// over sectors that hold no file.
+TEST_F(WorkerTest, ASearchThatAddsNothingSaysSo) {
+  Select("pictures.img", SourceKind::ImageFile);
+  context.imageScanType = ImageScanType::LongScan;
+  Run(kOpPartitionRecovery);
+  EXPECT_EQ(navigation.messages, Messages{UM_PARTITION_RECOVERY});
+  EXPECT_EQ(prompter.said,
+            std::vector<std::u16string>{std::u16string(u"Information: ") + kNoNewPartitions});
+
+  prompter.said.clear();
+  Select("pictures.img", SourceKind::ImageFile);
+  context.imageScanType = ImageScanType::RawScan;
+  context.advancedSearch = 1;
+  context.signatureFormats = {u"JPG"};
+  context.signatureFirstSector = 0;
+  context.signatureEndSector = 1;
+  Run(kOpAdvanceOption);
+  EXPECT_EQ(prompter.said,
+            std::vector<std::u16string>{std::u16string(u"Information: ") + kNoFilesFound});
+}
+
 TEST_F(WorkerTest, AStoppedScanStillEndsOnItsNextPage) {
   Select("pictures.img", SourceKind::ImageFile);
   context.imageScanType = ImageScanType::RawScan;

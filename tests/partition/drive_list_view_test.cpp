@@ -23,7 +23,8 @@ DriveListEntryPtr Row(SourceKind kind, std::u16string name, std::u16string secon
 }
 
 // Rows of every kind, given in list order, come out group by group (logical drives, physical
-// drives, partitions, the image file), each group in list order, with the page's column texts.
+// drives, partitions, the image file with the partitions found in it), each group in list order,
+// with the page's column texts: sizes below 1 GB in MB.
 TEST(DriveListView, ItemsStandInGroupOrderWithTheirColumnTexts) {
   DriveList enumerated;
   enumerated.push_back(
@@ -31,8 +32,10 @@ TEST(DriveListView, ItemsStandInGroupOrderWithTheirColumnTexts) {
   enumerated.push_back(Row(SourceKind::PhysicalDrive, u"\\\\.\\PHYSICALDRIVE0",
                            u"QEMU HARDDISK ( PHY 0 )", 3907029168, 512));
   enumerated.push_back(Row(SourceKind::LogicalDrive, u"DATA - D:", u"D:", 1000, 4096, FS_EXFAT));
-  const DriveListEntryPtr image = ImageFileRow(u"Z:\\disks\\card.img");
+  const DriveListEntryPtr image = ImageFileRow(u"Z:\\disks\\card.img", 62914560);
   PartitionList found;
+  found.push_back(Row(SourceKind::Partition, u"Z:\\disks\\card.img", u"ExFAT - 1, card.img", 12288,
+                      512, FS_EXFAT, 2048));
   found.push_back(Row(SourceKind::Partition, u"PHY 0", u"FAT32 - 2, PHY 0", 2097152, 512, FS_FAT32,
                       5000000000));
   found.push_back(
@@ -40,7 +43,7 @@ TEST(DriveListView, ItemsStandInGroupOrderWithTheirColumnTexts) {
   found.push_back(Row(SourceKind::Partition, u"x.img", u"? - 3", 8, 512, FS_UNRECOGNISED, 63));
 
   const std::vector<const DriveListEntry*> chain = DriveListChain(enumerated, image.get(), found);
-  ASSERT_EQ(chain.size(), 7u);
+  ASSERT_EQ(chain.size(), 8u);
   EXPECT_EQ(chain[3], image.get());  // the image row stands between the drives and partitions
 
   struct Want {
@@ -49,12 +52,13 @@ TEST(DriveListView, ItemsStandInGroupOrderWithTheirColumnTexts) {
   };
   const Want want[] = {
       {1, {u"Local Disk - C:", u"NTFS", u"100.00 GB", u"0"}},
-      {1, {u"DATA - D:", u"exFAT", u"0.00 GB", u"0"}},
+      {1, {u"DATA - D:", u"exFAT", u"3.91 MB", u"0"}},
       {0, {u"QEMU HARDDISK ( PHY 0 )", u"", u"1863.02 GB", u"0"}},
       {2, {u"FAT32 - 2, PHY 0", u"FAT32", u"1.00 GB", u"5000000000"}},
-      {2, {u"FAT16 - 1, PHY 0", u"FAT16", u"0.01 GB", u"2048"}},
-      {2, {u"? - 3", u"", u"0.00 GB", u"63"}},
-      {3, {u"Z:\\disks\\card.img", u"", u"", u"0"}},
+      {2, {u"FAT16 - 1, PHY 0", u"FAT16", u"10.00 MB", u"2048"}},
+      {2, {u"? - 3", u"", u"0.00 MB", u"63"}},
+      {3, {u"Z:\\disks\\card.img", u"", u"60.00 MB", u"0"}},
+      {3, {u"ExFAT - 1, card.img", u"exFAT", u"6.00 MB", u"2048"}},
   };
   const std::vector<DriveListItem> items = DriveListItems(chain);
   ASSERT_EQ(items.size(), std::size(want));
@@ -63,7 +67,7 @@ TEST(DriveListView, ItemsStandInGroupOrderWithTheirColumnTexts) {
     EXPECT_EQ(items[i].group, want[i].group);
     for (int c = 0; c < 4; ++c) EXPECT_EQ(items[i].columns[c], want[i].columns[c]) << c;
   }
-  EXPECT_EQ(items[3].entry, found[0].get());  // the item carries its row
+  EXPECT_EQ(items[3].entry, found[1].get());  // the item carries its row
 }
 
 TEST(DriveListView, GroupsAndLoadedImageRow) {
@@ -81,6 +85,7 @@ TEST(DriveListView, GroupsAndLoadedImageRow) {
   EXPECT_EQ(row->secondText, u"Z:\\a.dd");
   EXPECT_EQ(row->bytesPerSector, 512u);
   EXPECT_EQ(row->sizeInSectors, 0u);
+  EXPECT_EQ(DriveListSizeText(*row), u"");
   EXPECT_EQ(row->record, nullptr);
   // A row of no kind is not shown; an empty list shows nothing.
   const DriveListEntryPtr none = Row(SourceKind::None, u"?", u"?", 1, 512);

@@ -151,6 +151,30 @@ TEST(PublishFoundVolumes, NumbersInListOrderAndPutsTheLastFirst) {
   EXPECT_EQ(LabelNumber(u"no number"), 0u);
 }
 
+// A search run twice over one source finds its volumes again: each keeps its one row, while a
+// volume of another size, or the same one on another source, gets a row of its own.
+TEST(PublishFoundVolumes, AVolumeFoundAgainIsNotListedTwice) {
+  const auto found = [](std::initializer_list<std::pair<uint64_t, uint64_t>> volumes) {
+    FoundVolumeList list;
+    for (const auto& [first, total] : volumes) {
+      auto r = std::make_unique<PartitionRecord>();
+      r->fileSystem = FS_NTFS;
+      r->firstSector = first;
+      r->totalSectors = total;
+      list.push_back(std::move(r));
+    }
+    return list;
+  };
+  PartitionList rows;
+  auto first = found({{2048, 40000}, {60000, 8000}});
+  EXPECT_EQ(PublishFoundVolumes(first, SourceKind::ImageFile, u"a.img", rows), 2u);
+  auto again = found({{2048, 40000}, {60000, 8000}, {2048, 30000}});
+  EXPECT_EQ(PublishFoundVolumes(again, SourceKind::ImageFile, u"a.img", rows), 1u);
+  auto other = found({{2048, 40000}});
+  EXPECT_EQ(PublishFoundVolumes(other, SourceKind::ImageFile, u"b.img", rows), 1u);
+  EXPECT_EQ(rows.size(), 4u);
+}
+
 TEST(ReadTableEntries, NeedsTheBootSignature) {
   MemoryDisk disk(64);
   disk.TableEntry(0, 0, 0x07, 8, 16);

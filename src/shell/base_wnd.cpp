@@ -25,6 +25,8 @@ struct PageRow {
   const wchar_t* command;  // null: unchanged
   const wchar_t* page;
   const wchar_t* bar;  // null: unchanged
+  // The page's name on a command bar it keeps from the page before; null: the bar's own.
+  const wchar_t* title = nullptr;
 };
 
 constexpr PageRow kPageTable[] = {
@@ -40,9 +42,9 @@ constexpr PageRow kPageTable[] = {
     {UM_SHOW_SCAN_PAGE, kKeep, L"CScanCmdWnd", L"CScanWnd", L"CScanSBar"},
     {UM_SHOW_DRIVES, kKeep, L"CDriveListingCmdWnd", L"CDriveListingWnd", L"CDriveListSBar"},
     {UM_SHOW_RESULTS, kKeep, L"CTreeListCmdWnd", L"CTreeListWnd", L"CTreeListSBar"},
-    {UM_DISK_IMAGING, kOpDiskImaging, nullptr, L"CImagingWnd", L"CImagingSBar"},
-    {UM_DISK_CLONING, kOpDiskCloning, nullptr, L"CCloningWnd", L"CCloningSBar"},
-    {UM_DRIVE_HEALTH, kKeep, nullptr, L"CDriveHealthWnd", nullptr},
+    {UM_DISK_IMAGING, kOpDiskImaging, nullptr, L"CImagingWnd", L"CImagingSBar", L"Disk Imaging"},
+    {UM_DISK_CLONING, kOpDiskCloning, nullptr, L"CCloningWnd", L"CCloningSBar", L"Disk Cloning"},
+    {UM_DRIVE_HEALTH, kKeep, nullptr, L"CDriveHealthWnd", nullptr, L"Drive Health"},
     {UM_SELECT_FORMATS, kKeep, L"CTreeSelectionCmdWnd", L"CTreeSelectionWnd",
      L"CTreeSelectionSBar"},
     {UM_RESULTS_BACK, kKeep, L"CDriveListingCmdWnd", L"CDriveListingWnd", L"CDriveListSBar"},
@@ -122,6 +124,9 @@ LRESULT CBaseWnd::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   if (const PageRow* row = RowFor(message)) {
     if (row->operation != kKeep) operation = row->operation;
     Show(row->command, row->page, row->bar);
+    if (row->title != nullptr) {
+      if (auto* strip = dynamic_cast<CStripWnd*>(m_commands.Current())) strip->SetTitle(row->title);
+    }
     // Next of the format page and Back of the results page leave the strip as it was.
     if (message != UM_SHOW_SCAN_PAGE && message != UM_RESULTS_BACK) UpdateSideStrip();
     return 0;

@@ -186,7 +186,9 @@ void CDriveListingWnd::LoadImage() {
   const std::optional<std::wstring> path = AskForFile(Handle(), kImageFilter, nullptr);
   if (!path) return;
   ListView_DeleteAllItems(m_list);
-  m_context.imageRow = ImageFileRow(Utf16(*path));
+  std::error_code error;
+  const uintmax_t bytes = std::filesystem::file_size(std::filesystem::path(*path), error);
+  m_context.imageRow = ImageFileRow(Utf16(*path), error ? 0 : bytes);
   StartLoad();
 }
 

@@ -170,7 +170,6 @@ void CMainFrame::OnHome() {
   m_context.session.foundVolumes.clear();
   // The results page may still draw its tree until the home page replaces it.
   m_oldTrees.push_back(std::move(m_context.session.treeRoot));
-  SendMessageW(Handle(), WM_SIZE, SIZE_RESTORED, MAKELPARAM(980, 508));
   SendMessageW(m_router.Handle(), UM_GO_HOME, 0, 0);
   PostMessageW(Handle(), kFreeOldTrees, 0, 0);
   ShowWindow(Handle(), SW_SHOW);
@@ -178,6 +177,9 @@ void CMainFrame::OnHome() {
                     GetWindowLongPtrW(Handle(), GWL_STYLE) | WS_THICKFRAME | WS_MAXIMIZEBOX);
   SetWindowPos(Handle(), nullptr, 0, 0, 0, 0,
                SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
+  // The thicker frame leaves a smaller client area: the pages are laid out again over all of it.
+  const RECT client = ClientRect(Handle());
+  SendMessageW(Handle(), WM_SIZE, SIZE_RESTORED, MAKELPARAM(client.right, client.bottom));
 }
 
 void CMainFrame::OnHelp() {

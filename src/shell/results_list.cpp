@@ -29,6 +29,13 @@ constexpr wchar_t kPreviewable[][6] = {
     L".J6I", L".EPS", L".DPX", L".PIX", L".ALS",  L".FLI",  L".FLC", L".CAM", L".DCM", L".DDS",
     L".ICO", L".ICL", L".JIF", L".KPQ", L".LFF",  L".MNG",  L".SWF"};
 
+constexpr COLORREF kDeletedText = RGB(128, 128, 128);
+
+// A deleted entry; "Lost+Found", shown as not present, holds found entries but is none itself.
+bool Deleted(const RecoveredNode& node) {
+  return (node.flags & NF_PRESENT) == 0 && !(IsFolder(node) && NodeName(node) == u"Lost+Found");
+}
+
 std::wstring DateText(uint16_t dos) {
   if (dos == 0) return {};
   wchar_t text[16];
@@ -62,11 +69,12 @@ void TAVR_CNorvelList::OnCreated() {
   int folder = 0;
   SendMessageW(m_list, LVM_SETIMAGELIST, LVSIL_SMALL,
                reinterpret_cast<LPARAM>(SystemIcons(folder)));
-  SendMessageW(m_list, LVM_SETIMAGELIST, LVSIL_STATE, reinterpret_cast<LPARAM>(MakeStateImages()));
-  SendMessageW(m_list, LVM_SETCALLBACKMASK, LVIS_STATEIMAGEMASK | LVIS_OVERLAYMASK, 0);
+  SendMessageW(m_list, LVM_SETIMAGELIST, LVSIL_STATE,
+               reinterpret_cast<LPARAM>(MakeStateImages(StateImagesFor::ListView)));
+  SendMessageW(m_list, LVM_SETCALLBACKMASK, LVIS_STATEIMAGEMASK | LVIS_OVERLAYMASK | LVIS_CUT, 0);
   SendMessageW(m_list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
   const std::pair<const wchar_t*, int> columns[] = {
-      {L"Name", 200}, {L"Size", 90}, {L"Modified", 120}, {L"Created", 120}};
+      {L"Name", 200}, {L"Size", 90}, {L"Modified", 120}, {L"Created", 120}, {L"State", 80}};
   int i = 0;
   for (const auto& [title, width] : columns) {
     LVCOLUMNW c{};
@@ -85,6 +93,13 @@ void TAVR_CNorvelList::Show(RecoveredNode* folder) {
        c = c->nextSibling) {
     m_rows.push_back(c);
   }
+  SendMessageW(m_list, LVM_SETITEMCOUNT, m_rows.size(), 0);
+  InvalidateRect(m_list, nullptr, TRUE);
+}
+
+void TAVR_CNorvelList::ShowNodes(std::vector<RecoveredNode*> nodes) {
+  m_folder = nullptr;
+  m_rows = std::move(nodes);
   SendMessageW(m_list, LVM_SETITEMCOUNT, m_rows.size(), 0);
   InvalidateRect(m_list, nullptr, TRUE);
 }
@@ -133,14 +148,17 @@ LRESULT TAVR_CNorvelList::OnNotify(NMHDR& header) {
           case 1: text = IsFolder(node) ? std::wstring() : SizeText(node.size); break;
           case 2: text = DateText(node.modifiedDate); break;
           case 3: text = DateText(node.createdDate); break;
+          case 4: text = Deleted(node) ? L"Deleted" : L""; break;
           default: break;
         }
         lstrcpynW(item.pszText, text.c_str(), item.cchTextMax);
       }
       if ((item.mask & LVIF_IMAGE) != 0) item.iImage = FileIcon(node);
       if ((item.mask & LVIF_STATE) != 0) {
-        item.state = (item.state & ~(LVIS_STATEIMAGEMASK | LVIS_OVERLAYMASK)) |
-                     INDEXTOSTATEIMAGEMASK(node.mark != 0 ? 2 : 1) | Overlay(node);
+        // A deleted entry's icon is drawn dimmed, under the deleted-entry overlay.
+        item.state = (item.state & ~(LVIS_STATEIMAGEMASK | LVIS_OVERLAYMASK | LVIS_CUT)) |
+                     INDEXTOSTATEIMAGEMASK(std::min<int>(node.mark, 2) + 1) | Overlay(node) |
+                     (Deleted(node) ? LVIS_CUT : 0);
       }
       return 0;
     }
@@ -181,7 +199,14 @@ LRESULT TAVR_CNorvelList::OnNotify(NMHDR& header) {
     }
     case NM_CUSTOMDRAW: {
       auto& draw = reinterpret_cast<NMLVCUSTOMDRAW&>(header);
-      if (draw.nmcd.dwDrawStage == CDDS_PREPAINT) return CDRF_NOTIFYPOSTPAINT;
+      if (draw.nmcd.dwDrawStage == CDDS_PREPAINT) {
+        return CDRF_NOTIFYPOSTPAINT | CDRF_NOTIFYITEMDRAW;
+      }
+      if (draw.nmcd.dwDrawStage == CDDS_ITEMPREPAINT) {
+        const size_t row = draw.nmcd.dwItemSpec;
+        if (row < m_rows.size() && Deleted(*m_rows[row])) draw.clrText = kDeletedText;
+        return CDRF_DODEFAULT;
+      }
       if (draw.nmcd.dwDrawStage == CDDS_POSTPAINT && m_rows.empty()) {
         RECT area = ClientRect(m_list);
         RECT head{};
@@ -219,34 +244,47 @@ void TAVR_CNorvelList::Preview(RecoveredNode* node) {
     Inform(m_context, L"File size is too large");
     return;
   }
-  if (FindWindowW(nullptr, kViewerTitle) != nullptr) {
-    Inform(m_context, L"Please close the current instance of this window");
-    return;
-  }
   m_previewed = node;
   ExtractForViewer(*node);
+  // A viewer already open takes the new picture at once and comes to the front.
+  if (const HWND viewer = FindWindowW(nullptr, kViewerTitle)) {
+    KillTimer(Handle(), kPreviewTimer);
+    HandOver(viewer);
+    return;
+  }
   ShellExecuteW(nullptr, L"open", (platform::ProgramFolder().wstring() + L"Pictel.exe").c_str(),
                 nullptr, nullptr, SW_SHOWNORMAL);
   SetTimer(Handle(), kPreviewTimer, 5000, nullptr);
 }
 
 void TAVR_CNorvelList::NextFile() {
-  SetTimer(Handle(), kPreviewTimer, 1000, nullptr);
   // Folders are stepped over: extracted beside the program they would stay there, and the viewer
   // has nothing to show of them.
   RecoveredNode* next = m_previewed != nullptr ? m_previewed->nextSibling : nullptr;
   while (next != nullptr && (next->flags & NF_FOLDER) != 0) next = next->nextSibling;
   if (next == nullptr) {
+    // Nothing is handed over: the viewer keeps the picture it shows.
     Inform(m_context, L"No more files are found in current folder.");
     return;
   }
   m_previewed = next;
   if (next->size < kPreviewLimit) ExtractForViewer(*next);
+  SetTimer(Handle(), kPreviewTimer, 1000, nullptr);
 }
 
 void TAVR_CNorvelList::OnTimer() {
   const HWND viewer = FindWindowW(nullptr, kViewerTitle);
-  if (viewer == nullptr || !KillTimer(Handle(), kPreviewTimer) || m_previewed == nullptr) return;
+  if (viewer == nullptr || !KillTimer(Handle(), kPreviewTimer)) return;
+  HandOver(viewer);
+}
+
+void TAVR_CNorvelList::HandOver(HWND viewer) {
+  if (m_previewed == nullptr) return;
+  // The viewer brings itself to the front when the picture arrives; the program the user works
+  // in lets it.
+  DWORD process = 0;
+  GetWindowThreadProcessId(viewer, &process);
+  AllowSetForegroundWindow(process);
   const std::wstring path = platform::ProgramFolder().wstring() + Wide(NodeName(*m_previewed));
   const HandOverRecord record = PackHandOver(Utf16(path), m_previewed->size);
   COPYDATASTRUCT data{kCopyDataKind, static_cast<DWORD>(record.size()),

@@ -28,6 +28,8 @@ class TAVR_CNorvelList final : public Window {
   HWND Control() const { return m_list; }
   void SetTree(TAVR_CNorvelTree* tree) { m_tree = tree; }
   void Show(RecoveredNode* folder);
+  // Shows `nodes` from any folders as the rows, a folder of their own (the finds of a search).
+  void ShowNodes(std::vector<RecoveredNode*> nodes);
   // Selects, focuses and shows the row of `node`.
   void SelectRow(const RecoveredNode* node);
 
@@ -43,6 +45,8 @@ class TAVR_CNorvelList final : public Window {
   void NextFile();
   bool ExtractForViewer(const RecoveredNode& node);
   void OnTimer();
+  // Sends the previewed file's copy beside the program to the viewer, then deletes the copy.
+  void HandOver(HWND viewer);
 
   ShellContext& m_context;
   HWND m_list = nullptr;

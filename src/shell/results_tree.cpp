@@ -18,33 +18,6 @@
 
 namespace kavo::shell {
 
-namespace {
-
-constexpr int kStateSize = 16;
-
-}  // namespace
-
-HIMAGELIST MakeStateImages() {
-  const HIMAGELIST list = ImageList_Create(kStateSize, kStateSize, ILC_COLOR24, 4, 0);
-  const HDC screen = GetDC(nullptr);
-  const HDC dc = CreateCompatibleDC(screen);
-  const HBITMAP strip = CreateCompatibleBitmap(screen, 4 * kStateSize, kStateSize);
-  ReleaseDC(nullptr, screen);
-  const HGDIOBJ old = SelectObject(dc, strip);
-  FillColour(dc, {0, 0, 4 * kStateSize, kStateSize}, kWhite);
-  const UINT styles[] = {DFCS_BUTTONCHECK | DFCS_FLAT, DFCS_BUTTONCHECK | DFCS_CHECKED | DFCS_FLAT,
-                         DFCS_BUTTON3STATE | DFCS_CHECKED | DFCS_FLAT};
-  for (int i = 1; i < 4; ++i) {
-    RECT box{i * kStateSize + 2, 2, i * kStateSize + 14, 14};
-    DrawFrameControl(dc, &box, DFC_BUTTON, styles[i - 1]);
-  }
-  SelectObject(dc, old);
-  DeleteDC(dc);
-  ImageList_Add(list, strip, nullptr);
-  DeleteObject(strip);
-  return list;
-}
-
 HIMAGELIST SystemIcons(int& folderIcon) {
   static HIMAGELIST list = nullptr;
   static int folder = 0;
@@ -80,7 +53,8 @@ void TAVR_CNorvelTree::OnCreated() {
   int folder = 0;
   SendMessageW(m_tree, TVM_SETIMAGELIST, TVSIL_NORMAL,
                reinterpret_cast<LPARAM>(SystemIcons(folder)));
-  SendMessageW(m_tree, TVM_SETIMAGELIST, TVSIL_STATE, reinterpret_cast<LPARAM>(MakeStateImages()));
+  SendMessageW(m_tree, TVM_SETIMAGELIST, TVSIL_STATE,
+               reinterpret_cast<LPARAM>(MakeStateImages(StateImagesFor::TreeView)));
 }
 
 RecoveredNode* TAVR_CNorvelTree::NodeOf(HTREEITEM item) const {
@@ -216,10 +190,16 @@ void TAVR_CNorvelTree::RowChanged(RecoveredNode* node) {
     // The row's own toggle is undone; the folder item toggles with its whole subtree.
     node->mark = node->mark == 0 ? 1 : 0;
     if (HTREEITEM child = ChildItem(current, node)) Toggle(child);
-  } else {
+  } else if (node->parent == folder) {
     folder->mark = MarkFromChildren(*folder);
     ShowState(current);
     RecomputeAncestors(current);
+  } else {
+    // A row of the search's finds, from any folder: its folder and their ancestors follow.
+    for (RecoveredNode* p = node->parent; p != nullptr; p = p->parent) {
+      p->mark = MarkFromChildren(*p);
+    }
+    ShowAllStates();
   }
   AfterChange();
 }
@@ -250,6 +230,47 @@ void TAVR_CNorvelTree::UnmarkAll() {
     Toggle(root);
   }
   AfterChange();
+}
+
+void TAVR_CNorvelTree::ShowAllStates() {
+  std::vector<HTREEITEM> stack{TreeView_GetRoot(m_tree)};
+  while (!stack.empty()) {
+    HTREEITEM i = stack.back();
+    stack.pop_back();
+    for (; i != nullptr; i = TreeView_GetNextSibling(m_tree, i)) {
+      ShowState(i);
+      if (HTREEITEM child = TreeView_GetChild(m_tree, i)) stack.push_back(child);
+    }
+  }
+}
+
+std::vector<RecoveredNode*> TAVR_CNorvelTree::Matches() const {
+  std::vector<RecoveredNode*> matches;
+  std::vector<RecoveredNode*> stack;
+  if (RecoveredNode* root = m_context.session.treeRoot.get()) stack.push_back(root);
+  while (!stack.empty()) {
+    RecoveredNode* folder = stack.back();
+    stack.pop_back();
+    std::vector<RecoveredNode*> folders;
+    for (RecoveredNode* c = folder->firstChild; c != nullptr; c = c->nextSibling) {
+      if (IsFolder(*c)) {
+        folders.push_back(c);
+      } else if (Upper(Wide(NodeName(*c))).find(m_search, 1) != std::wstring::npos) {
+        matches.push_back(c);
+      }
+    }
+    stack.insert(stack.end(), folders.rbegin(), folders.rend());
+  }
+  return matches;
+}
+
+void TAVR_CNorvelTree::ListAllMatches() {
+  std::vector<RecoveredNode*> matches = Matches();
+  if (matches.empty()) {
+    Inform(m_context, L"No files match the search.");
+    return;
+  }
+  if (m_list != nullptr) m_list->ShowNodes(std::move(matches));
 }
 
 void TAVR_CNorvelTree::Search() {
@@ -353,6 +374,10 @@ LRESULT TAVR_CNorvelTree::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) 
     case kRunSearch:
       m_search = reinterpret_cast<const wchar_t*>(lParam);
       Search();
+      return 0;
+    case kListAllMatches:
+      m_search = reinterpret_cast<const wchar_t*>(lParam);
+      ListAllMatches();
       return 0;
     case WM_NOTIFY: return OnNotify(*reinterpret_cast<const NMHDR*>(lParam));
     case WM_SIZE: MoveWindow(m_tree, 0, 0, LOWORD(lParam), HIWORD(lParam), TRUE); return 0;

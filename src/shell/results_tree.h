@@ -9,24 +9,25 @@
 
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "recovery/tree.h"
+#include "shell/check_boxes.h"
 #include "shell/shell_context.h"
 
 namespace kavo::shell {
 
 // Messages of the page's panes and bars.
-inline constexpr UINT kShowRoot = 32769;       // tree: expand and select "Root"
-inline constexpr UINT kPaneCommand = 32770;    // wParam one of the two below
-inline constexpr WPARAM kShowNode = 32771;     // list: show children; tree: open the folder
-inline constexpr WPARAM kMarksOfNode = 32772;  // list: refresh boxes; tree: a row changed
-inline constexpr UINT kFillTree = 32773;       // tree: fill from the session's result tree
-inline constexpr UINT kRunSearch = 32774;      // tree
-inline constexpr UINT kMarksChanged = 1145;    // command bar; wParam = the root's mark
-inline constexpr UINT kFindCaption = 1238;     // command bar; wParam 1 "Find Next", 0 "Find"
+inline constexpr UINT kShowRoot = 32769;        // tree: expand and select "Root"
+inline constexpr UINT kPaneCommand = 32770;     // wParam one of the two below
+inline constexpr WPARAM kShowNode = 32771;      // list: show children; tree: open the folder
+inline constexpr WPARAM kMarksOfNode = 32772;   // list: refresh boxes; tree: a row changed
+inline constexpr UINT kFillTree = 32773;        // tree: fill from the session's result tree
+inline constexpr UINT kRunSearch = 32774;       // tree
+inline constexpr UINT kListAllMatches = 32775;  // tree: every match of the search, in the list
+inline constexpr UINT kMarksChanged = 1145;     // command bar; wParam = the root's mark
+inline constexpr UINT kFindCaption = 1238;      // command bar; wParam 1 "Find Next", 0 "Find"
 
-// The check-box pictures: 0 none, 1 clear, 2 ticked, 3 partly ticked (greyed tick).
-HIMAGELIST MakeStateImages();
 // The system's small-icon list, with the deleted-entry picture added once as overlay 1;
 // `folderIcon` gets the folder's icon.
 HIMAGELIST SystemIcons(int& folderIcon);
@@ -67,6 +68,10 @@ class TAVR_CNorvelTree final : public Window {
   void RowChanged(RecoveredNode* node);
   void AfterChange();
   void Search();
+  // The files the search text matches, in the order Find steps through them.
+  std::vector<RecoveredNode*> Matches() const;
+  void ListAllMatches();
+  void ShowAllStates();
   LRESULT OnNotify(const NMHDR& header);
 
   ShellContext& m_context;

@@ -71,29 +71,52 @@ class SaveProgress final : public MessageSink {
   ProgressRecord& m_record;
 };
 
-// The folder the user picks, or empty.
-std::wstring ChooseFolder(HWND owner) {
-  std::wstring chosen;
+constexpr wchar_t kPickerTitle[] = L"Select the folder to save the marked files in";
+
+// What the folder picker gave: a folder, nothing because the user cancelled, or nothing usable.
+struct PickedFolder {
+  std::wstring path;
+  bool cancelled = false;
+};
+
+// The system's folder picker (with its New Folder button); the older folder browser where the
+// picker is missing.
+PickedFolder ChooseFolder(HWND owner) {
+  PickedFolder picked;
   IFileOpenDialog* dialog = nullptr;
-  if (FAILED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER,
-                              IID_PPV_ARGS(&dialog)))) {
-    return chosen;
-  }
-  FILEOPENDIALOGOPTIONS options = 0;
-  dialog->GetOptions(&options);
-  dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST);
-  dialog->SetTitle(L"Select the folder to save the marked files in");
-  IShellItem* item = nullptr;
-  if (SUCCEEDED(dialog->Show(owner)) && SUCCEEDED(dialog->GetResult(&item))) {
-    wchar_t* path = nullptr;
-    if (SUCCEEDED(item->GetDisplayName(SIGDN_FILESYSPATH, &path))) {
-      chosen = path;
-      CoTaskMemFree(path);
+  if (SUCCEEDED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER,
+                                 IID_PPV_ARGS(&dialog)))) {
+    FILEOPENDIALOGOPTIONS options = 0;
+    dialog->GetOptions(&options);
+    dialog->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST);
+    dialog->SetTitle(kPickerTitle);
+    const HRESULT shown = dialog->Show(owner);
+    picked.cancelled = shown == HRESULT_FROM_WIN32(ERROR_CANCELLED);
+    IShellItem* item = nullptr;
+    if (SUCCEEDED(shown) && SUCCEEDED(dialog->GetResult(&item))) {
+      wchar_t* path = nullptr;
+      if (SUCCEEDED(item->GetDisplayName(SIGDN_FILESYSPATH, &path))) {
+        picked.path = path;
+        CoTaskMemFree(path);
+      }
+      item->Release();
     }
-    item->Release();
+    dialog->Release();
+    return picked;
   }
-  dialog->Release();
-  return chosen;
+  BROWSEINFOW browse{};
+  browse.hwndOwner = owner;
+  browse.lpszTitle = kPickerTitle;
+  browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_EDITBOX | BIF_VALIDATE;
+  PIDLIST_ABSOLUTE list = SHBrowseForFolderW(&browse);
+  if (list == nullptr) {
+    picked.cancelled = true;
+    return picked;
+  }
+  wchar_t path[MAX_PATH] = {};
+  if (SHGetPathFromIDListW(list, path)) picked.path = path;
+  CoTaskMemFree(list);
+  return picked;
 }
 
 }  // namespace
@@ -111,8 +134,17 @@ void CTreeListWnd::SaveMarkedFiles() {
         PromptButtons::Ok);
     return;
   }
-  const std::wstring folder = ChooseFolder(m_context.frame);
-  if (folder.empty()) return;
+  const PickedFolder picked = ChooseFolder(m_context.frame);
+  if (picked.cancelled) return;
+  const std::wstring& folder = picked.path;
+  std::error_code error;
+  if (folder.empty() || !std::filesystem::is_directory(std::filesystem::path(folder), error)) {
+    Ask(m_context,
+        L"Nothing was saved: the chosen place is not a folder that files can be saved in. Please "
+        L"choose a folder on a drive of this computer.",
+        L"Warning", PromptIcon::Warning, PromptButtons::Ok);
+    return;
+  }
   CDisk& source = *m_context.session.currentSource;
   // Every file written onto the storage being recovered may land on clusters that still hold
   // the lost data.
@@ -157,6 +189,9 @@ LRESULT CTreeListWnd::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case kStartSearch:
       return m_tree != nullptr ? SendMessageW(m_tree->Handle(), kRunSearch, wParam, lParam) : 0;
+    case kShowAllMatches:
+      return m_tree != nullptr ? SendMessageW(m_tree->Handle(), kListAllMatches, wParam, lParam)
+                               : 0;
     case UM_VIEWER_NOTICE:
       return m_list != nullptr ? SendMessageW(m_list->Handle(), kNextFile, 0, 0) : 0;
     case WM_SIZE:
@@ -176,15 +211,16 @@ void CTreeListCmdWnd::OnCreated() {
   CreateNorvelButton(Handle(), L"Find", kCommandBarFind, 214, 3, 90, 24);
   CreateNorvelButton(Handle(), L"Mark All", kResultsMarkAll, 310, 3, 110, 24);
   CreateNorvelButton(Handle(), L"Unmark All", kResultsUnmarkAll, 426, 3, 110, 24);
+  CreateNorvelButton(Handle(), L"Show all", kResultsShowAll, 542, 3, 90, 24);
 }
 
-void CTreeListCmdWnd::Find() {
+std::wstring CTreeListCmdWnd::SearchText() {
   wchar_t buffer[512] = {};
   GetDlgItemTextW(Handle(), kResultsSearchText, buffer, 512);
   std::wstring text = buffer;
   if (text.empty() || text == kSearchPlaceholder) {
     Inform(m_context, L"Please enter an extension.");
-    return;
+    return {};
   }
   text = Upper(text);
   const size_t first = text.find_first_not_of(L" \t");
@@ -193,12 +229,23 @@ void CTreeListCmdWnd::Find() {
   if (const size_t star = text.find(L'*'); star != std::wstring::npos) {
     text = text.substr(star + 1);
   }
-  if (text.empty()) {
-    Inform(m_context, L"Please enter an extension.");
-    return;
-  }
-  if (const HWND page = CurrentPageWindow(m_context)) {
+  if (text.empty()) Inform(m_context, L"Please enter an extension.");
+  return text;
+}
+
+void CTreeListCmdWnd::Find() {
+  const std::wstring text = SearchText();
+  const HWND page = CurrentPageWindow(m_context);
+  if (!text.empty() && page != nullptr) {
     SendMessageW(page, kStartSearch, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  }
+}
+
+void CTreeListCmdWnd::ShowAll() {
+  const std::wstring text = SearchText();
+  const HWND page = CurrentPageWindow(m_context);
+  if (!text.empty() && page != nullptr) {
+    SendMessageW(page, kShowAllMatches, 0, reinterpret_cast<LPARAM>(text.c_str()));
   }
 }
 
@@ -218,6 +265,7 @@ LRESULT CTreeListCmdWnd::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       if (HIWORD(wParam) != BN_CLICKED) return 0;
       const HWND page = CurrentPageWindow(m_context);
       if (id == kCommandBarFind) Find();
+      if (id == kResultsShowAll) ShowAll();
       if (page != nullptr && id == kResultsMarkAll) SendMessageW(page, kMarkAllNodes, 0, 0);
       if (page != nullptr && id == kResultsUnmarkAll) SendMessageW(page, kUnmarkAllNodes, 0, 0);
       return 0;

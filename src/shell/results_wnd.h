@@ -17,10 +17,12 @@ namespace kavo::shell {
 inline constexpr UINT kMarkAllNodes = 1143;    // page
 inline constexpr UINT kUnmarkAllNodes = 1144;  // page
 inline constexpr UINT kStartSearch = 1239;     // page; lParam = the search text
+inline constexpr UINT kShowAllMatches = 1250;  // page; lParam = the search text
 
 // Control ids of the command bar.
 inline constexpr UINT kResultsSearchText = 500;
 inline constexpr UINT kResultsMarkAll = 501, kResultsUnmarkAll = 502, kCommandBarFind = 503;
+inline constexpr UINT kResultsShowAll = 505;
 // Control ids of the button bar, a window of its own: its ids may repeat the command bar's.
 inline constexpr UINT kButtonBarNext = 503, kButtonBarBack = 504;
 
@@ -48,7 +50,8 @@ class CTreeListWnd final : public Window {
   TAVR_CNorvelList* m_list = nullptr;
 };
 
-// The search text box, "Find", "Mark All" and "Unmark All".
+// The search text box, "Find", "Mark All", "Unmark All" and "Show all" (every match of the
+// search listed at once).
 class CTreeListCmdWnd final : public Window {
  public:
   explicit CTreeListCmdWnd(ShellContext& context) : m_context(context) {}
@@ -58,7 +61,11 @@ class CTreeListCmdWnd final : public Window {
   LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
 
  private:
+  // The search text as the search takes it (upper case, from its first "*" on); empty after
+  // telling the user that there is none.
+  std::wstring SearchText();
   void Find();
+  void ShowAll();
   ShellContext& m_context;
 };
 

@@ -144,6 +144,9 @@ void CMainFrame::Load(const COPYDATASTRUCT* data) {
   ReleasePicture();
   if (m_lastResult == kDecodeOk) m_picture = picture;
   InvalidateRect(m_hwnd, nullptr, TRUE);
+  // A file arrives when the user asks for it: the window comes to the front to show it.
+  if (IsIconic(m_hwnd)) ShowWindow(m_hwnd, SW_RESTORE);
+  SetForegroundWindow(m_hwnd);
 }
 
 void CMainFrame::AskForNext() {

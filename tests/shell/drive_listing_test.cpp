@@ -103,7 +103,7 @@ TEST_F(DriveListing, DeletedRecoveryListsTheSystemsVolumesUnderItsCommandBar) {
     SCOPED_TRACE(std::string(volume.begin(), volume.end()));
     EXPECT_TRUE(EndsWith(rows[i][0], L" - " + volume))
         << std::string(rows[i][0].begin(), rows[i][0].end());
-    EXPECT_TRUE(EndsWith(rows[i][2], L" GB"));
+    EXPECT_TRUE(EndsWith(rows[i][2], L" GB") || EndsWith(rows[i][2], L" MB"));
     EXPECT_EQ(rows[i][3], L"0");
   }
   EXPECT_TRUE(HasVolume(rows, L"C:"));
@@ -118,7 +118,7 @@ TEST_F(DriveListing, PartitionRecoveryListsPhysicalDrives) {
   for (const auto& row : LoadedRows()) {
     EXPECT_TRUE(EndsWith(row[0], L" )")) << std::string(row[0].begin(), row[0].end());
     EXPECT_EQ(row[1], L"");
-    EXPECT_TRUE(EndsWith(row[2], L" GB"));
+    EXPECT_TRUE(EndsWith(row[2], L" GB") || EndsWith(row[2], L" MB"));
     EXPECT_EQ(row[3], L"0");
   }
   EXPECT_TRUE(IsWindowEnabled(m_kavo.Frame()));
@@ -172,7 +172,10 @@ TEST_F(DriveListing, LoadImageAddsTheImageRowAfterTheVolumes) {
   ASSERT_TRUE(m_kavo.AnswerFileDialog(10000, image)) << "no file dialog";
   const Rows after = LoadedRows();
   ASSERT_EQ(after.size(), before.size() + 1);
-  EXPECT_EQ(after.back(), (std::vector<std::wstring>{image, L"", L"", L"0"}));
+  // The image's size in MB below 1 GB.
+  wchar_t size[32];
+  swprintf(size, 32, L"%.2f MB", std::filesystem::file_size(image) / 1048576.0);
+  EXPECT_EQ(after.back(), (std::vector<std::wstring>{image, L"", size, L"0"}));
 
   // A second image replaces the first.
   const std::wstring other = (fixtures / "pictures.img").wstring();
@@ -189,7 +192,7 @@ TEST_F(DriveListing, LoadImageAddsTheImageRowAfterTheVolumes) {
 }
 
 // Next on the image row asks how to search it; a quick scan lists the image's FAT32 volume
-// among the partitions and leaves the user on the list.
+// under the image and leaves the user on the list.
 TEST_F(DriveListing, NextOnAnImageOffersTheSearchesAndAQuickScanListsItsVolume) {
   std::string why;
   const std::filesystem::path fixtures = test::FixturesDir(why);
@@ -231,11 +234,11 @@ TEST_F(DriveListing, NextOnAnImageOffersTheSearchesAndAQuickScanListsItsVolume) 
   m_kavo.Answer(done, IDOK);
   const Rows after = LoadedRows();
   ASSERT_EQ(after.size(), withImage.size() + 1);
-  // The partitions stand between the volumes and the image file.
-  EXPECT_EQ(after[after.size() - 2],
-            (std::vector<std::wstring>{L"FAT32 - 1, " + image, L"FAT32", after[after.size() - 2][2],
-                                       L"2048"}));
-  EXPECT_EQ(after.back()[0], image);
+  // The image's partitions stand under it; a volume below 1 GB shows its size in MB.
+  EXPECT_EQ(after[after.size() - 2][0], image);
+  EXPECT_EQ(after.back(), (std::vector<std::wstring>{L"FAT32 - 1, " + image, L"FAT32",
+                                                     after.back()[2], L"2048"}));
+  EXPECT_TRUE(after.back()[2].ends_with(L" MB")) << after.back()[2].size();
   EXPECT_EQ(m_kavo.HolderChild(L"CActiveToolWnd"), L"CDriveListingWnd");
 }
 

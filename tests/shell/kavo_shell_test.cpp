@@ -106,6 +106,39 @@ TEST_F(KavoShell, ClickingAdvanceOptionAndThenHomeGoesThereAndBack) {
   EXPECT_NE(GetWindowLongPtrW(m_kavo.Frame(), GWL_STYLE) & WS_THICKFRAME, 0);
 }
 
+// Leaving the advance options by Home, the next page still fills the frame with its bars at the
+// edges; the drive-health page keeps the options' command bar but names itself there.
+TEST_F(KavoShell, PagesFillTheFrameAfterTheAdvanceOptionsAndEachNamesItself) {
+  const auto title = [&](const wchar_t* bar) {
+    return test::TextOf(test::ChildOfClass(m_kavo.Find(bar), L"Static"));
+  };
+  m_kavo.Click(m_kavo.Control(m_kavo.Find(L"CHomeWnd"), 104));
+  EXPECT_EQ(title(L"CSplashCmdWnd"), L"Advance Option");
+  m_kavo.Click(m_kavo.Control(m_kavo.Find(L"CSplashWnd"), 107));
+  EXPECT_EQ(m_kavo.HolderChild(L"CActiveToolWnd"), L"CDriveHealthWnd");
+  EXPECT_EQ(title(L"CSplashCmdWnd"), L"Drive Health");
+  m_kavo.Click(m_kavo.Control(m_kavo.Find(L"CPersistWnd"), 1001));
+  m_kavo.Click(m_kavo.Control(m_kavo.Find(L"CHomeWnd"), 103));
+  ASSERT_EQ(m_kavo.HolderChild(L"CActiveToolWnd"), L"CDriveListingWnd");
+  RECT frame{};
+  GetClientRect(m_kavo.Frame(), &frame);
+  // Each window's rectangle in the frame's client coordinates.
+  const auto place = [&](HWND hwnd) {
+    RECT r{};
+    GetWindowRect(hwnd, &r);
+    MapWindowPoints(nullptr, m_kavo.Frame(), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  };
+  const RECT page = place(GetWindow(m_kavo.Find(L"CActiveToolWnd"), GW_CHILD));
+  const RECT bar = place(m_kavo.Find(L"CSBar"));
+  EXPECT_EQ(page.left, 0);
+  EXPECT_EQ(page.top, 60);  // below the strip and the command bar
+  EXPECT_EQ(page.right, frame.right);
+  EXPECT_EQ(page.bottom, frame.bottom - 40);
+  EXPECT_EQ(bar.right, frame.right);
+  EXPECT_EQ(bar.bottom, frame.bottom);
+}
+
 TEST_F(KavoShell, ASecondCopyWarnsAndEndsLeavingTheFirstRunning) {
   const HANDLE second = m_kavo.StartAnother();
   ASSERT_NE(second, nullptr);

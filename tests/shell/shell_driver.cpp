@@ -410,6 +410,36 @@ bool ShellDriver::ClickListRow(HWND list, int row) {
   return true;
 }
 
+bool ShellDriver::ClickListCheckBox(HWND list, int row) {
+  SendMessageW(list, LVM_ENSUREVISIBLE, row, FALSE);
+  RemoteBlock block(list, sizeof(LVHITTESTINFO) + sizeof(RECT));
+  if (!block.Usable()) return false;
+  // The row's icon; the check box lies to its left.
+  RECT icon{};
+  icon.left = LVIR_ICON;
+  if (!block.Write(0, &icon, sizeof icon) ||
+      SendMessageW(list, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(block.At(0))) == 0 ||
+      !block.Read(0, &icon, sizeof icon)) {
+    return false;
+  }
+  const int y = (icon.top + icon.bottom) / 2;
+  for (int x = icon.left - 1; x >= 0; --x) {
+    LVHITTESTINFO test{};
+    test.pt = {x, y};
+    block.Write(0, &test, sizeof test);
+    const auto hit = static_cast<int>(
+        SendMessageW(list, LVM_SUBITEMHITTEST, 0, reinterpret_cast<LPARAM>(block.At(0))));
+    block.Read(0, &test, sizeof test);
+    if (hit == row && (test.flags & LVHT_ONITEMSTATEICON) != 0) {
+      PostMessageW(list, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+      PostMessageW(list, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
+      Settle();
+      return true;
+    }
+  }
+  return false;
+}
+
 std::vector<std::wstring> ShellDriver::TabTitles(HWND tabs) const {
   const RemoteBlock block(tabs, RemoteTextBytes<TCITEMW>());
   const int count = block.Usable() ? static_cast<int>(TabCtrl_GetItemCount(tabs)) : 0;

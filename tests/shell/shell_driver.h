@@ -79,6 +79,9 @@ class ShellDriver {
 
   // Clicks row `row` of list view `list` as the mouse does; false when the row is not shown.
   bool ClickListRow(HWND list, int row);
+  // Clicks the check box of row `row` of list view `list` as the mouse does; false when the row
+  // shows none.
+  bool ClickListCheckBox(HWND list, int row);
 
   // The titles of the tabs of tab control `tabs`, read from the program's memory.
   std::vector<std::wstring> TabTitles(HWND tabs) const;

@@ -104,8 +104,7 @@ class WholePath : public ::testing::Test {
         L"raw scan.",
         IDOK);
     ASSERT_GE(LoadedRows().size(), 2u);
-    m_kavo.PressKey(List(), VK_END);
-    m_kavo.PressKey(List(), VK_UP);  // the volume stands just above the image row
+    m_kavo.PressKey(List(), VK_END);  // the volume stands right under its image row
     m_kavo.Click(m_kavo.Control(m_kavo.Find(L"CDriveListSBar"), 201));
   }
   // Waits for the scan to end on the results row of the page table (whose windows are built

@@ -31,9 +31,11 @@ constexpr wchar_t kPreviewable[][6] = {
 
 constexpr COLORREF kDeletedText = RGB(128, 128, 128);
 
-// A deleted entry; "Lost+Found", shown as not present, holds found entries but is none itself.
+// A deleted entry of the file system. "Lost+Found", shown as not present, holds found entries but
+// is none itself; the finds of the raw scan were never entries of a folder.
 bool Deleted(const RecoveredNode& node) {
-  return (node.flags & NF_PRESENT) == 0 && !(IsFolder(node) && NodeName(node) == u"Lost+Found");
+  return (node.flags & NF_PRESENT) == 0 && node.origin != ORIGIN_RAW_SCAN &&
+         !(IsFolder(node) && NodeName(node) == u"Lost+Found");
 }
 
 std::wstring DateText(uint16_t dos) {

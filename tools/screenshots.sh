@@ -126,7 +126,7 @@ xdotool key Return
 sleep 3
 xdotool mousemove $((X + 300)) $((Y + 30 + 30 + 60)) click 1
 xdotool key End
-xdotool mousemove $((X + WIDTH - 120 + 50)) $((Y + HEIGHT - 36)) click 1
+xdotool mousemove $((X + WIDTH - 120 + 50)) $((Y + HEIGHT - 18)) click 1
 sleep 2
 xdotool key Down Return
 sleep 2
@@ -139,12 +139,12 @@ shot formats
 # list showing the pictures of one extension.
 xdotool mousemove $((X + 8 + 55)) $((Y + 68)) click 1
 sleep 1
-xdotool mousemove $((X + WIDTH - 120 + 50)) $((Y + HEIGHT - 36)) click 1
+xdotool mousemove $((X + WIDTH - 120 + 50)) $((Y + HEIGHT - 18)) click 1
 sleep 6
 xdotool mousemove 5 700
 sleep 1
 shot scan
-xdotool mousemove $((X + WIDTH - 120 + 50)) $((Y + HEIGHT - 36)) click 1
+xdotool mousemove $((X + WIDTH - 120 + 50)) $((Y + HEIGHT - 18)) click 1
 sleep 2
 xdotool key Return
 sleep 4

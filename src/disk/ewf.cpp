@@ -61,11 +61,21 @@ std::u16string SegmentExtension(uint32_t number, bool lower) {
   return platform::Widen(ext);
 }
 
+// One table section: the run of chunks it places, in one segment. Each chunk keeps only its
+// 4-byte table entry (offset from `base`, top bit: compressed); it ends where the next one
+// starts, the last where the run's data ends.
+struct Table {
+  uint64_t firstChunk = 0;
+  uint64_t base = 0;
+  uint64_t dataEnd = 0;
+  uint32_t segment = 0;
+};
+
 // Where one chunk lies.
 struct Chunk {
-  uint64_t offset = 0;  // in its segment file
-  uint32_t bytes = 0;   // stored bytes
-  uint16_t segment = 0;
+  uint32_t segment = 0;
+  uint64_t offset = 0;
+  uint32_t bytes = 0;
   bool compressed = false;
 };
 
@@ -90,12 +100,14 @@ class EwfDisk final : public VirtualDisk {
   // before it end. False when the table's checksums fail or `*why` says it cannot be used.
   bool ReadTable(platform::RawDevice& device, uint64_t at, uint64_t sectionEnd, uint64_t dataEnd,
                  uint32_t segment, std::string* why);
+  Chunk ChunkAt(uint64_t index) const;
   bool LoadChunk(uint64_t index, platform::ErrorCode* error);
 
   ContainerFile m_file;
   std::vector<std::unique_ptr<platform::RawDevice>> m_segments;  // [0] is the first file's
   std::vector<uint64_t> m_segmentSizes;
-  std::vector<Chunk> m_chunks;
+  std::vector<Table> m_tables;
+  std::vector<uint32_t> m_entries;  // every chunk's table entry, in disk order
   uint32_t m_nChunkBytes = 0;
   uint64_t m_nChunkCount = 0;
   std::string m_storedMd5;
@@ -130,20 +142,16 @@ bool EwfDisk::ReadTable(platform::RawDevice& device, uint64_t at, uint64_t secti
     return false;
   const uint64_t size = m_segmentSizes[segment];
   for (uint32_t i = 0; i < count; ++i) {
-    const uint32_t raw = Le32(entries.data() + 4 * i);
-    Chunk chunk;
-    chunk.segment = static_cast<uint16_t>(segment);
-    chunk.compressed = (raw >> 31) != 0;
-    chunk.offset = base + (raw & 0x7FFFFFFF);
+    const uint64_t offset = base + (Le32(entries.data() + 4 * i) & 0x7FFFFFFF);
     const uint64_t end = i + 1 < count ? base + (Le32(entries.data() + 4 * (i + 1)) & 0x7FFFFFFF)
                                        : dataEnd;
-    if (chunk.offset >= end || end > size || end - chunk.offset > kMaxChunkBytes + 4ull) {
+    if (offset >= end || end > size || end - offset > kMaxChunkBytes + 4ull) {
       *why = "an EWF table entry points past the end of its segment";
       return false;
     }
-    chunk.bytes = static_cast<uint32_t>(end - chunk.offset);
-    m_chunks.push_back(chunk);
   }
+  m_tables.push_back(Table{m_entries.size(), base, dataEnd, segment});
+  for (uint32_t i = 0; i < count; ++i) m_entries.push_back(Le32(entries.data() + 4 * i));
   return true;
 }
 
@@ -199,13 +207,11 @@ std::string EwfDisk::ReadSegment(platform::RawDevice& device, uint64_t size, uin
       // "table2" is the copy of "table", read when the first fails its checksums.
       if (m_nChunkBytes == 0) return "the EWF image has no volume section before its tables";
       std::string why;
-      const size_t before = m_chunks.size();
       tableRead = ReadTable(device, dataAt, sectionEnd, dataEnd ? dataEnd : at,
                             static_cast<uint32_t>(m_segments.size() - 1), &why);
       if (!why.empty()) return why;
-      if (!tableRead) m_chunks.resize(before);
       if (!tableRead && type == "table2") return "an EWF chunk table is damaged in both copies";
-      if (m_chunks.size() > m_nChunkCount) return "the EWF tables hold more chunks than the disk";
+      if (m_entries.size() > m_nChunkCount) return "the EWF tables hold more chunks than the disk";
     } else if (type == "hash" || type == "digest") {
       uint8_t md5[16];
       if (dataAt + sizeof md5 <= size && ReadDevice(device, dataAt, md5, sizeof md5, &error) &&
@@ -247,17 +253,32 @@ std::string EwfDisk::Open() {
     m_segmentSizes.push_back(size);
   }
   if (m_nChunkBytes == 0) return "the EWF image has no volume section";
-  if (m_chunks.size() < (m_nVirtualSize + m_nChunkBytes - 1) / m_nChunkBytes)
+  if (m_entries.size() < (m_nVirtualSize + m_nChunkBytes - 1) / m_nChunkBytes)
     return "the EWF image lacks chunks: a table or segment is missing";
   m_format = "EWF (" + std::to_string(m_segments.size()) +
              (m_segments.size() == 1 ? " segment)" : " segments)");
   return {};
 }
 
+Chunk EwfDisk::ChunkAt(uint64_t index) const {
+  const Table& table = *std::prev(std::upper_bound(
+      m_tables.begin(), m_tables.end(), index,
+      [](uint64_t i, const Table& t) { return i < t.firstChunk; }));
+  const bool last = index + 1 == m_entries.size() ||
+                    (&table != &m_tables.back() && index + 1 == (&table + 1)->firstChunk);
+  Chunk chunk;
+  chunk.segment = table.segment;
+  chunk.compressed = (m_entries[index] >> 31) != 0;
+  chunk.offset = table.base + (m_entries[index] & 0x7FFFFFFF);
+  const uint64_t end = last ? table.dataEnd : table.base + (m_entries[index + 1] & 0x7FFFFFFF);
+  chunk.bytes = static_cast<uint32_t>(end - chunk.offset);
+  return chunk;
+}
+
 bool EwfDisk::LoadChunk(uint64_t index, platform::ErrorCode* error) {
   if (index == m_nCached) return true;
   m_nCached = UINT64_MAX;
-  const Chunk& chunk = m_chunks[index];
+  const Chunk chunk = ChunkAt(index);
   m_packed.resize(chunk.bytes);
   if (!ReadDevice(*m_segments[chunk.segment], chunk.offset, m_packed.data(), chunk.bytes, error))
     return false;
@@ -270,8 +291,10 @@ bool EwfDisk::LoadChunk(uint64_t index, platform::ErrorCode* error) {
     }
     std::memset(m_chunk.data() + length, 0, m_nChunkBytes - length);
   } else {
-    // The data, then (when the run leaves room) its Adler-32.
-    const uint32_t data = std::min(chunk.bytes, m_nChunkBytes);
+    // The data, then its Adler-32 (a last chunk may be shorter than the others; a run may end
+    // in padding).
+    const uint32_t data = chunk.bytes < m_nChunkBytes ? chunk.bytes - std::min(chunk.bytes, 4u)
+                                                      : m_nChunkBytes;
     if (chunk.bytes >= data + 4 &&
         adler32(1, m_packed.data(), data) != Le32(m_packed.data() + data)) {
       *error = kReadFault;

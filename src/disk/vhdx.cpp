@@ -232,6 +232,7 @@ std::string VhdxDisk::ReplayLog(const uint8_t* header) {
       const uint8_t* desc = e + 64 + 32 * static_cast<uint64_t>(d);
       const uint64_t fileOffset = Le64(desc + 16);
       if (fileOffset % kPage != 0) return "a log entry writes at an unaligned offset";
+      if (Le64(desc + 24) != entry.sequence) return "a log descriptor does not belong to its entry";
       if (std::memcmp(desc, "zero", 4) == 0) {
         const uint64_t zeroLength = Le64(desc + 8);
         if (zeroLength % kPage != 0 || zeroLength / kPage > kMaxOverlayPages)
@@ -241,7 +242,9 @@ std::string VhdxDisk::ReplayLog(const uint8_t* header) {
         const uint64_t sectorAt = dataStart + dataIndex * kPage;
         if (sectorAt + kPage > entry.length) return "a log entry's data runs past its end";
         const uint8_t* data = e + sectorAt;
-        if (std::memcmp(data, "data", 4) != 0) return "a log entry's data sector is not valid";
+        if (std::memcmp(data, "data", 4) != 0 || Le32(data + 4) != entry.sequence >> 32 ||
+            Le32(data + kPage - 4) != static_cast<uint32_t>(entry.sequence))
+          return "a log entry's data sector is not valid";
         std::vector<uint8_t> page(data, data + kPage);
         std::memcpy(page.data(), desc + 8, 8);         // the leading bytes
         std::memcpy(page.data() + kPage - 4, desc + 4, 4);  // the trailing bytes

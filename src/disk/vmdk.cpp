@@ -318,7 +318,10 @@ std::string VmdkDisk::Open() {
     m_extents.push_back(std::move(extent));
   } else {
     if (m_file.size > kMaxDescriptorBytes) return "the VMDK descriptor is too large";
-    const std::string text(m_file.head.begin(), m_file.head.end());
+    std::string text(m_file.size, '\0');
+    platform::ErrorCode error = 0;
+    if (!ReadDevice(*m_file.device, 0, text.data(), text.size(), &error))
+      return "the VMDK descriptor cannot be read";
     if (!ParseDescriptor(text.substr(0, text.find('\0')), &descriptor, &why)) return why;
     if (why = OpenExtents(descriptor); !why.empty()) return why;
   }
@@ -406,7 +409,7 @@ bool VmdkDisk::ReadSparse(Extent& extent, uint64_t offset, uint8_t* buffer, uint
     m_grain.assign(grainBytes, 0);
     uLongf length = static_cast<uLongf>(grainBytes);
     const int rc = uncompress(m_grain.data(), &length, m_packed.data(), packed);
-    if (rc != Z_OK && rc != Z_BUF_ERROR) {
+    if (rc != Z_OK) {
       *error = kReadFault;
       return false;
     }

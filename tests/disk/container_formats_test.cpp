@@ -49,8 +49,9 @@ ContainerOpen OpenAs(Reader reader, const fs::path& path) {
 }
 
 std::string Slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
+  std::string bytes(fs::file_size(path), '\0');
+  std::ifstream(path, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
 }
 
 void Patch(const fs::path& path, uint64_t offset, const std::string& bytes) {
@@ -213,7 +214,7 @@ const MadeContainer kMade[] = {
      "child.vmdk && qemu-io -f vmdk -c 'write -P 0xcd 1M 64k' child.vmdk",
      "child.vmdk", "VMDK (monolithic sparse, differencing)"},
     {"ewf deflate", Reader::Ewf,
-     "mkdir c && ewfacquire -u -q -t c/img -c deflate:best -S 4MiB -f encase6 raw.img", "c/img.E01",
+     "mkdir c && ewfacquire -u -q -t c/img -c deflate:fast -S 4MiB -f encase6 raw.img", "c/img.E01",
      "EWF (5 segments)"},
     {"ewf none", Reader::Ewf,
      "mkdir n && ewfacquire -u -q -t n/img -c none -b 128 -S 20MiB -f encase6 raw.img",

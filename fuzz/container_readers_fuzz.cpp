@@ -14,9 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   };
   using Reader = kavo::ContainerOpen (*)(kavo::ContainerFile);
   using Probe = bool (*)(const kavo::ContainerFile&);
-  const std::pair<Probe, Reader> readers[] = {{kavo::IsVhdx, kavo::OpenVhdx},
-                                              {kavo::IsVmdk, kavo::OpenVmdk},
-                                              {kavo::IsEwf, kavo::OpenEwf}};
+  const std::pair<Probe, Reader> readers[] = {
+      {kavo::IsVhdx, kavo::OpenVhdx}, {kavo::IsVmdk, kavo::OpenVmdk}, {kavo::IsEwf, kavo::OpenEwf}};
   for (const auto& [probe, open] : readers) {
     kavo::ContainerFile file;
     file.device = std::make_unique<kavo::test::MemoryDevice>(data, size);

@@ -17,7 +17,9 @@ constexpr uint32_t kSine[64] = {
     0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391};
 constexpr int kShift[16] = {7, 12, 17, 22, 5, 9, 14, 20, 4, 11, 16, 23, 6, 10, 15, 21};
 
-uint32_t Rotate(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+uint32_t Rotate(uint32_t x, int n) {
+  return (x << n) | (x >> (32 - n));
+}
 
 }  // namespace
 

@@ -3,6 +3,8 @@
 // table sections the place of every chunk (the top bit marking a deflate-compressed one), a
 // "next" section leads to the following segment and "done" ends the last. The hash or digest
 // section holds the MD5 of the whole disk.
+#include "disk/ewf.h"
+
 #include <zlib.h>
 
 #include <algorithm>
@@ -10,7 +12,6 @@
 #include <cstring>
 
 #include "base/md5.h"
-#include "disk/ewf.h"
 #include "platform/text.h"
 
 namespace kavo {
@@ -32,7 +33,9 @@ constexpr uint32_t kMaxChunkBytes = 32 * 1024 * 1024;
 uint32_t Le32(const uint8_t* p) {
   return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
-uint64_t Le64(const uint8_t* p) { return Le32(p) | static_cast<uint64_t>(Le32(p + 4)) << 32; }
+uint64_t Le64(const uint8_t* p) {
+  return Le32(p) | static_cast<uint64_t>(Le32(p + 4)) << 32;
+}
 
 bool ReadDevice(platform::RawDevice& device, uint64_t offset, void* buffer, size_t bytes,
                 platform::ErrorCode* error) {
@@ -94,8 +97,7 @@ class EwfDisk final : public VirtualDisk {
               platform::ErrorCode* error) override;
 
  private:
-  std::string ReadSegment(platform::RawDevice& device, uint64_t size, uint32_t number,
-                          bool* last);
+  std::string ReadSegment(platform::RawDevice& device, uint64_t size, uint32_t number, bool* last);
   // Adds the chunks of a table section whose data starts at `at`; `dataEnd` is where the chunks
   // before it end. False when the table's checksums fail or `*why` says it cannot be used.
   bool ReadTable(platform::RawDevice& device, uint64_t at, uint64_t sectionEnd, uint64_t dataEnd,
@@ -134,7 +136,8 @@ bool EwfDisk::ReadTable(platform::RawDevice& device, uint64_t at, uint64_t secti
   }
   std::vector<uint8_t> entries(4ull * count + 4);
   const bool withChecksum = at + 24 + entries.size() <= sectionEnd;
-  if (!ReadDevice(device, at + 24, entries.data(), entries.size() - (withChecksum ? 0 : 4), &error)) {
+  if (!ReadDevice(device, at + 24, entries.data(), entries.size() - (withChecksum ? 0 : 4),
+                  &error)) {
     *why = "an EWF table cannot be read";
     return false;
   }
@@ -143,8 +146,8 @@ bool EwfDisk::ReadTable(platform::RawDevice& device, uint64_t at, uint64_t secti
   const uint64_t size = m_segmentSizes[segment];
   for (uint32_t i = 0; i < count; ++i) {
     const uint64_t offset = base + (Le32(entries.data() + 4 * i) & 0x7FFFFFFF);
-    const uint64_t end = i + 1 < count ? base + (Le32(entries.data() + 4 * (i + 1)) & 0x7FFFFFFF)
-                                       : dataEnd;
+    const uint64_t end =
+        i + 1 < count ? base + (Le32(entries.data() + 4 * (i + 1)) & 0x7FFFFFFF) : dataEnd;
     if (offset >= end || end > size || end - offset > kMaxChunkBytes + 4ull) {
       *why = "an EWF table entry points past the end of its segment";
       return false;
@@ -189,7 +192,8 @@ std::string EwfDisk::ReadSegment(platform::RawDevice& device, uint64_t size, uin
     }
     if ((type == "volume" || type == "disk" || type == "data") && m_nChunkBytes == 0) {
       uint8_t volume[24];
-      if (dataAt + sizeof volume > size || !ReadDevice(device, dataAt, volume, sizeof volume, &error))
+      if (dataAt + sizeof volume > size ||
+          !ReadDevice(device, dataAt, volume, sizeof volume, &error))
         return "the EWF volume section is truncated";
       m_nChunkCount = Le32(volume + 4);
       const uint64_t chunkBytes = static_cast<uint64_t>(Le32(volume + 8)) * Le32(volume + 12);
@@ -244,7 +248,8 @@ std::string EwfDisk::Open() {
     const std::u16string next = path.substr(0, dot + 1) + SegmentExtension(number + 1, lower);
     platform::OpenResult opened = (*m_file.opener)(next, platform::OpenMode::Read);
     const size_t slash = next.find_last_of(u"/\\");
-    const std::string name = platform::Utf16ToUtf8(slash == std::u16string::npos ? next : next.substr(slash + 1));
+    const std::string name =
+        platform::Utf16ToUtf8(slash == std::u16string::npos ? next : next.substr(slash + 1));
     uint64_t size = 0;
     if (!opened.device) return "EWF segment not found: " + name;
     if (!opened.device->GetLength(platform::DeviceType::ImageFile, &size))
@@ -261,9 +266,9 @@ std::string EwfDisk::Open() {
 }
 
 Chunk EwfDisk::ChunkAt(uint64_t index) const {
-  const Table& table = *std::prev(std::upper_bound(
-      m_tables.begin(), m_tables.end(), index,
-      [](uint64_t i, const Table& t) { return i < t.firstChunk; }));
+  const Table& table =
+      *std::prev(std::upper_bound(m_tables.begin(), m_tables.end(), index,
+                                  [](uint64_t i, const Table& t) { return i < t.firstChunk; }));
   const bool last = index + 1 == m_entries.size() ||
                     (&table != &m_tables.back() && index + 1 == (&table + 1)->firstChunk);
   Chunk chunk;
@@ -293,8 +298,8 @@ bool EwfDisk::LoadChunk(uint64_t index, platform::ErrorCode* error) {
   } else {
     // The data, then its Adler-32 (a last chunk may be shorter than the others; a run may end
     // in padding).
-    const uint32_t data = chunk.bytes < m_nChunkBytes ? chunk.bytes - std::min(chunk.bytes, 4u)
-                                                      : m_nChunkBytes;
+    const uint32_t data =
+        chunk.bytes < m_nChunkBytes ? chunk.bytes - std::min(chunk.bytes, 4u) : m_nChunkBytes;
     if (chunk.bytes >= data + 4 &&
         adler32(1, m_packed.data(), data) != Le32(m_packed.data() + data)) {
       *error = kReadFault;
@@ -307,8 +312,7 @@ bool EwfDisk::LoadChunk(uint64_t index, platform::ErrorCode* error) {
   return true;
 }
 
-bool EwfDisk::ReadAt(uint64_t offset, uint8_t* buffer, uint32_t bytes,
-                     platform::ErrorCode* error) {
+bool EwfDisk::ReadAt(uint64_t offset, uint8_t* buffer, uint32_t bytes, platform::ErrorCode* error) {
   while (bytes > 0) {
     const uint64_t index = offset / m_nChunkBytes;
     const uint32_t within = static_cast<uint32_t>(offset % m_nChunkBytes);

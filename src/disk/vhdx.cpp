@@ -58,11 +58,15 @@ enum PayloadState : uint8_t {
   kPartiallyPresent = 7,
 };
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint16_t Le16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
 uint32_t Le32(const uint8_t* p) {
   return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
-uint64_t Le64(const uint8_t* p) { return Le32(p) | static_cast<uint64_t>(Le32(p + 4)) << 32; }
+uint64_t Le64(const uint8_t* p) {
+  return Le32(p) | static_cast<uint64_t>(Le32(p + 4)) << 32;
+}
 Guid GuidAt(const uint8_t* p) {
   Guid g;
   std::memcpy(g.data(), p, g.size());
@@ -107,8 +111,8 @@ class VhdxDisk final : public VirtualDisk {
   bool ReadFile(uint64_t offset, void* buffer, size_t bytes, platform::ErrorCode* error);
   bool ReadRaw(uint64_t offset, void* buffer, size_t bytes, platform::ErrorCode* error);
   std::string ReplayLog(const uint8_t* header);
-  std::string ReadMetadata(uint64_t offset, uint32_t length, bool* leaveAllocated,
-                          bool* hasParent, std::vector<std::u16string>* parentPaths);
+  std::string ReadMetadata(uint64_t offset, uint32_t length, bool* leaveAllocated, bool* hasParent,
+                           std::vector<std::u16string>* parentPaths);
   bool ReadParent(uint64_t offset, uint8_t* buffer, uint32_t bytes, platform::ErrorCode* error);
   // Whether sector `sector` of the virtual disk is held by this file rather than its parent.
   bool SectorPresent(uint64_t sector, bool* present, platform::ErrorCode* error);
@@ -177,8 +181,8 @@ std::string VhdxDisk::ReplayLog(const uint8_t* header) {
   const Guid logGuid = GuidAt(header + 48);
   const uint32_t logLength = Le32(header + 68);
   const uint64_t logOffset = Le64(header + 72);
-  if (logLength == 0 || logLength % kMiB != 0 || logOffset % kMiB != 0 ||
-      logOffset > m_file.size || logLength > m_file.size - logOffset)
+  if (logLength == 0 || logLength % kMiB != 0 || logOffset % kMiB != 0 || logOffset > m_file.size ||
+      logLength > m_file.size - logOffset)
     return "the log lies outside the file";
   std::vector<uint8_t> log(logLength);
   platform::ErrorCode error = 0;
@@ -246,7 +250,7 @@ std::string VhdxDisk::ReplayLog(const uint8_t* header) {
             Le32(data + kPage - 4) != static_cast<uint32_t>(entry.sequence))
           return "a log entry's data sector is not valid";
         std::vector<uint8_t> page(data, data + kPage);
-        std::memcpy(page.data(), desc + 8, 8);         // the leading bytes
+        std::memcpy(page.data(), desc + 8, 8);              // the leading bytes
         std::memcpy(page.data() + kPage - 4, desc + 4, 4);  // the trailing bytes
         m_overlay[fileOffset / kPage] = std::move(page);
         ++dataIndex;
@@ -300,7 +304,8 @@ std::string VhdxDisk::ReadMetadata(uint64_t offset, uint32_t length, bool* leave
           return "the parent locator is not valid";
         auto text = [&](uint32_t from, uint16_t n) {
           std::u16string s;
-          for (uint32_t c = 0; c + 1 < n; c += 2) s.push_back(static_cast<char16_t>(Le16(v + from + c)));
+          for (uint32_t c = 0; c + 1 < n; c += 2)
+            s.push_back(static_cast<char16_t>(Le16(v + from + c)));
           return s;
         };
         keys[text(keyAt, keyLen)] = text(valueAt, valueLen);
@@ -377,15 +382,16 @@ std::string VhdxDisk::Open() {
     return "the BAT lies past the end of the file";
   bool leaveAllocated = false, hasParent = false;
   std::vector<std::u16string> parentPaths;
-  if (std::string why = ReadMetadata(metaOffset, metaLength, &leaveAllocated, &hasParent,
-                                     &parentPaths);
+  if (std::string why =
+          ReadMetadata(metaOffset, metaLength, &leaveAllocated, &hasParent, &parentPaths);
       !why.empty())
     return why;
 
   m_nChunkRatio = ((1ull << 23) * m_nSectorSize) / m_nBlockSize;
   const uint64_t blocks = (m_nVirtualSize + m_nBlockSize - 1) / m_nBlockSize;
-  const uint64_t needed = hasParent ? (blocks + m_nChunkRatio - 1) / m_nChunkRatio * (m_nChunkRatio + 1)
-                                    : blocks + (blocks - 1) / m_nChunkRatio;
+  const uint64_t needed = hasParent
+                              ? (blocks + m_nChunkRatio - 1) / m_nChunkRatio * (m_nChunkRatio + 1)
+                              : blocks + (blocks - 1) / m_nChunkRatio;
   if (needed * 8 > batLength) return "the BAT is too small for the disk";
   m_bat.resize(needed);
   platform::ErrorCode error = 0;

@@ -32,7 +32,9 @@ constexpr uint64_t kMaxDescriptorBytes = 1 << 20;
 uint32_t Le32(const uint8_t* p) {
   return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
-uint64_t Le64(const uint8_t* p) { return Le32(p) | static_cast<uint64_t>(Le32(p + 4)) << 32; }
+uint64_t Le64(const uint8_t* p) {
+  return Le32(p) | static_cast<uint64_t>(Le32(p + 4)) << 32;
+}
 
 bool ReadDevice(platform::RawDevice& device, uint64_t offset, void* buffer, size_t bytes,
                 platform::ErrorCode* error) {
@@ -73,8 +75,8 @@ enum class ExtentKind { Flat, Sparse, Zero };
 // One extent of the disk: a run of sectors held by a flat file, a sparse file or nothing.
 struct Extent {
   ExtentKind kind = ExtentKind::Zero;
-  uint64_t start = 0;    // first virtual sector
-  uint64_t sectors = 0;  // virtual sectors held
+  uint64_t start = 0;                          // first virtual sector
+  uint64_t sectors = 0;                        // virtual sectors held
   std::unique_ptr<platform::RawDevice> owned;  // the extent's own file, when it is not the disk's
   platform::RawDevice* device = nullptr;
   uint64_t fileSize = 0;
@@ -83,7 +85,7 @@ struct Extent {
   uint64_t grainSectors = 0;
   uint32_t gtEntries = 0;
   bool compressed = false;
-  std::vector<uint32_t> directory;              // grain-table sectors, 0: none
+  std::vector<uint32_t> directory;                   // grain-table sectors, 0: none
   std::map<uint32_t, std::vector<uint32_t>> tables;  // grain tables read, by directory index
 };
 
@@ -143,7 +145,8 @@ bool ParseDescriptor(const std::string& text, Descriptor* d, std::string* why) {
     if (const size_t eq = line.find('='); eq != std::string::npos) {
       std::string key = line.substr(0, eq);
       while (!key.empty() && key.back() == ' ') key.pop_back();
-      const std::string value = Unquote(line.substr(std::min(line.size(), line.find_first_not_of(" ", eq + 1))));
+      const std::string value =
+          Unquote(line.substr(std::min(line.size(), line.find_first_not_of(" ", eq + 1))));
       if (key == "createType") d->createType = value;
       if (key == "parentFileNameHint") d->parentHint = value;
       continue;
@@ -218,7 +221,8 @@ std::string VmdkDisk::OpenSparse(Extent& extent, std::string* descriptorText) {
     // Stream-optimized: the footer, a copy of the header with the directory's place, lies
     // 1024 bytes before the end (after it comes the end-of-stream marker).
     uint8_t footer[512];
-    if (extent.fileSize < 1536 || !ReadDevice(*extent.device, extent.fileSize - 1024, footer, 512, &error) ||
+    if (extent.fileSize < 1536 ||
+        !ReadDevice(*extent.device, extent.fileSize - 1024, footer, 512, &error) ||
         std::memcmp(footer, "KDMV", 4) != 0)
       return "the VMDK footer is missing: the file is truncated";
     s = ParseHeader(footer);
@@ -244,8 +248,7 @@ std::string VmdkDisk::OpenSparse(Extent& extent, std::string* descriptorText) {
   const uint64_t tables = (s.capacity + grainsPerTable - 1) / grainsPerTable;
   // The primary directory, or the redundant one when the primary lies outside the file.
   auto fits = [&](uint64_t at) {
-    return at > 0 && at < extent.fileSize / kSector &&
-           tables * 4 <= extent.fileSize - at * kSector;
+    return at > 0 && at < extent.fileSize / kSector && tables * 4 <= extent.fileSize - at * kSector;
   };
   const uint64_t gdAt = fits(s.gdOffset) ? s.gdOffset : s.rgdOffset;
   if (!fits(gdAt)) return "the VMDK grain directory lies past the end of the file";
@@ -330,12 +333,15 @@ std::string VmdkDisk::Open() {
     if (!m_parent) return why;
   }
   static const std::map<std::string, std::string> kLabels = {
-      {"monolithicSparse", "monolithic sparse"},   {"streamOptimized", "stream-optimized"},
-      {"monolithicFlat", "flat"},                  {"twoGbMaxExtentSparse", "sparse, 2 GB extents"},
-      {"twoGbMaxExtentFlat", "flat, 2 GB extents"}, {"vmfs", "VMFS flat"},
+      {"monolithicSparse", "monolithic sparse"},
+      {"streamOptimized", "stream-optimized"},
+      {"monolithicFlat", "flat"},
+      {"twoGbMaxExtentSparse", "sparse, 2 GB extents"},
+      {"twoGbMaxExtentFlat", "flat, 2 GB extents"},
+      {"vmfs", "VMFS flat"},
   };
   auto label = kLabels.find(descriptor.createType);
-  std::string kind = label != kLabels.end() ? label->second
+  std::string kind = label != kLabels.end()          ? label->second
                      : descriptor.createType.empty() ? "sparse"
                                                      : descriptor.createType;
   if (m_parent) kind += ", differencing";

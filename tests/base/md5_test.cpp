@@ -21,7 +21,8 @@ TEST(Md5, KnownDigests) {
   for (const Case& c : cases) {
     // Fed in uneven pieces, as a disk's reads come.
     Md5 md5;
-    for (size_t at = 0; at < c.input.size(); at += 7) md5.Update(c.input.data() + at, std::min<size_t>(7, c.input.size() - at));
+    for (size_t at = 0; at < c.input.size(); at += 7)
+      md5.Update(c.input.data() + at, std::min<size_t>(7, c.input.size() - at));
     EXPECT_EQ(Md5::Hex(md5.Finish()), c.digest) << c.input;
   }
 }

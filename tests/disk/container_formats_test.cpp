@@ -50,7 +50,8 @@ ContainerOpen OpenAs(Reader reader, const fs::path& path) {
 
 std::string Slurp(const fs::path& path) {
   std::string bytes(fs::file_size(path), '\0');
-  std::ifstream(path, std::ios::binary).read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  std::ifstream(path, std::ios::binary)
+      .read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return bytes;
 }
 
@@ -107,8 +108,8 @@ void PatchVhdxHeaders(const fs::path& path, const std::function<void(std::string
 
 // Compares bytes [from, to) of the virtual disk with the same bytes of `expected`, the whole
 // disk by default; returns where they first differ, or "".
-std::string CompareDisk(VirtualDisk& disk, std::istream& expected, uint64_t size,
-                        uint64_t from = 0, uint64_t to = UINT64_MAX) {
+std::string CompareDisk(VirtualDisk& disk, std::istream& expected, uint64_t size, uint64_t from = 0,
+                        uint64_t to = UINT64_MAX) {
   if (disk.VirtualSize() != size)
     return "size " + std::to_string(disk.VirtualSize()) + " != " + std::to_string(size);
   std::vector<char> buffer(3 * 1024 * 1024 + 512);  // not a multiple of any block size
@@ -119,7 +120,9 @@ std::string CompareDisk(VirtualDisk& disk, std::istream& expected, uint64_t size
   expected.seekg(static_cast<std::streamoff>(from));
   while (at < to) {
     uint32_t got = 0;
-    if (!disk.Read(buffer.data(), static_cast<uint32_t>(std::min<uint64_t>(buffer.size(), to - at)), &got) || got == 0)
+    if (!disk.Read(buffer.data(), static_cast<uint32_t>(std::min<uint64_t>(buffer.size(), to - at)),
+                   &got) ||
+        got == 0)
       return "read failed at " + std::to_string(at);
     if (!expected.read(want.data(), got)) return "the expected bytes end at " + std::to_string(at);
     if (std::memcmp(buffer.data(), want.data(), got) != 0) {
@@ -183,7 +186,8 @@ class ContainerFormats : public ::testing::Test {
 // marker). This makes the second kind out of the first.
 const std::string kStreamAtEnd =
     "qemu-img convert -O vmdk -o subformat=streamOptimized raw.img se.vmdk && head -c 512 se.vmdk "
-    "> h && (printf '\\001\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\003\\0\\0\\0'; head -c 496 /dev/zero; cat h; "
+    "> h && (printf '\\001\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\0\\003\\0\\0\\0'; head -c 496 /dev/zero; "
+    "cat h; "
     "head -c 512 /dev/zero) >> se.vmdk && printf '\\377\\377\\377\\377\\377\\377\\377\\377' | dd "
     "of=se.vmdk bs=1 seek=56 conv=notrunc status=none";
 
@@ -207,8 +211,9 @@ const MadeContainer kMade[] = {
      "VMDK (stream-optimized)"},
     {"vmdk stream, directory at end", Reader::Vmdk, kStreamAtEnd, "se.vmdk",
      "VMDK (stream-optimized)"},
-    {"vmdk flat", Reader::Vmdk, "qemu-img convert -O vmdk -o subformat=monolithicFlat raw.img fl.vmdk",
-     "fl.vmdk", "VMDK (flat)"},
+    {"vmdk flat", Reader::Vmdk,
+     "qemu-img convert -O vmdk -o subformat=monolithicFlat raw.img fl.vmdk", "fl.vmdk",
+     "VMDK (flat)"},
     {"vmdk child", Reader::Vmdk,
      "qemu-img convert -O vmdk raw.img base.vmdk && qemu-img create -f vmdk -b base.vmdk -F vmdk "
      "child.vmdk && qemu-io -f vmdk -c 'write -P 0xcd 1M 64k' child.vmdk",
@@ -217,8 +222,8 @@ const MadeContainer kMade[] = {
      "mkdir c && ewfacquire -u -q -t c/img -c deflate:fast -S 4MiB -f encase6 raw.img", "c/img.E01",
      "EWF (5 segments)"},
     {"ewf none", Reader::Ewf,
-     "mkdir n && ewfacquire -u -q -t n/img -c none -b 128 -S 20MiB -f encase6 raw.img",
-     "n/img.E01", "EWF (2 segments)"},
+     "mkdir n && ewfacquire -u -q -t n/img -c none -b 128 -S 20MiB -f encase6 raw.img", "n/img.E01",
+     "EWF (2 segments)"},
 };
 
 TEST_F(ContainerFormats, ReadsEqualTheRawDisk) {
@@ -279,7 +284,9 @@ struct Damage {
   const char* error;  // expected in the open's reason; null: opens, but reading fails
 };
 
-void Truncate(const fs::path& path, uint64_t size) { fs::resize_file(path, size); }
+void Truncate(const fs::path& path, uint64_t size) {
+  fs::resize_file(path, size);
+}
 
 const Damage kDamage[] = {
     {"vhdx truncated", Reader::Vhdx, "qemu-img convert -O vhdx raw.img x1.vhdx", "x1.vhdx",
@@ -414,12 +421,13 @@ TEST_F(ContainerFormats, VhdxDifferencingReadsItsParent) {
     for (const auto& kv : keys) {
       const std::string k = utf16(kv[0]), v = utf16(kv[1]);
       const uint32_t at = 20 + 24 + static_cast<uint32_t>(strings.size());
-      locator += LeBytes(at, 4) + LeBytes(at + k.size(), 4) + LeBytes(k.size(), 2) +
-                 LeBytes(v.size(), 2);
+      locator +=
+          LeBytes(at, 4) + LeBytes(at + k.size(), 4) + LeBytes(k.size(), 2) + LeBytes(v.size(), 2);
       strings += k + v;
     }
     locator += strings;
-    const std::string locatorGuid("\x2D\x5F\xD3\xA8\x0B\xB3\x4D\x45\xAB\xF7\xD3\xD8\x48\x34\xAB\x0C", 16);
+    const std::string locatorGuid(
+        "\x2D\x5F\xD3\xA8\x0B\xB3\x4D\x45\xAB\xF7\xD3\xD8\x48\x34\xAB\x0C", 16);
     Patch(path, meta + 32 + 32 * items,
           locatorGuid + LeBytes(512 << 10, 4) + LeBytes(locator.size(), 4) + LeBytes(4, 8));
     Patch(path, meta + 10, LeBytes(items + 1, 2));

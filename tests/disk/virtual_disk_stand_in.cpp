@@ -11,7 +11,8 @@ namespace kavo {
 bool VirtualDisk::Read(void* buffer, uint32_t bytes, uint32_t* got) {
   *got = 0;
   if (m_nPosition >= m_nVirtualSize) return true;
-  const uint32_t part = static_cast<uint32_t>(std::min<uint64_t>(bytes, m_nVirtualSize - m_nPosition));
+  const uint32_t part =
+      static_cast<uint32_t>(std::min<uint64_t>(bytes, m_nVirtualSize - m_nPosition));
   platform::ErrorCode error = 0;
   if (!ReadAt(m_nPosition, static_cast<uint8_t*>(buffer), part, &error)) {
     m_nLastError = error ? error : EIO;
@@ -29,9 +30,10 @@ bool VirtualDisk::Write(const void*, uint32_t, uint32_t* put) {
 }
 
 bool VirtualDisk::Seek(int64_t distance, platform::SeekOrigin origin, uint64_t* newPosition) {
-  const int64_t base = origin == platform::SeekOrigin::Begin     ? 0
-                       : origin == platform::SeekOrigin::Current ? static_cast<int64_t>(m_nPosition)
-                                                                 : static_cast<int64_t>(m_nVirtualSize);
+  const int64_t base = origin == platform::SeekOrigin::Begin ? 0
+                       : origin == platform::SeekOrigin::Current
+                           ? static_cast<int64_t>(m_nPosition)
+                           : static_cast<int64_t>(m_nVirtualSize);
   if (base + distance < 0) {
     m_nLastError = EINVAL;
     return false;
@@ -50,7 +52,8 @@ std::unique_ptr<platform::RawDevice> OpenParentDisk(const ContainerFile& child,
                                                     const std::vector<std::u16string>& candidates,
                                                     std::string* error) {
   const size_t slash = child.path.find_last_of(u"/\\");
-  const std::u16string folder = slash == std::u16string::npos ? u"" : child.path.substr(0, slash + 1);
+  const std::u16string folder =
+      slash == std::u16string::npos ? u"" : child.path.substr(0, slash + 1);
   for (const std::u16string& name : candidates) {
     for (const std::u16string& path : {folder + name.substr(name.find_last_of(u"/\\") + 1), name}) {
       platform::OpenResult opened = (*child.opener)(path, platform::OpenMode::Read);
@@ -64,9 +67,12 @@ std::unique_ptr<platform::RawDevice> OpenParentDisk(const ContainerFile& child,
       opened.device->Read(file.head.data(), static_cast<uint32_t>(file.head.size()), &got);
       file.device = std::move(opened.device);
       ContainerOpen open;
-      if (IsVhdx(file)) open = OpenVhdx(std::move(file));
-      else if (IsVmdk(file)) open = OpenVmdk(std::move(file));
-      else return std::move(file.device);
+      if (IsVhdx(file))
+        open = OpenVhdx(std::move(file));
+      else if (IsVmdk(file))
+        open = OpenVmdk(std::move(file));
+      else
+        return std::move(file.device);
       if (!open.disk) *error = open.error;
       return std::move(open.disk);
     }

@@ -211,6 +211,10 @@ const MadeContainer kMade[] = {
      "VMDK (stream-optimized)"},
     {"vmdk stream, directory at end", Reader::Vmdk, kStreamAtEnd, "se.vmdk",
      "VMDK (stream-optimized)"},
+    {"vmdk sparse, primary directory lost", Reader::Vmdk,
+     "qemu-img convert -O vmdk raw.img rg.vmdk && printf '\\377\\377\\377\\177' | dd of=rg.vmdk "
+     "bs=1 seek=56 conv=notrunc status=none",
+     "rg.vmdk", "VMDK (monolithic sparse)"},
     {"vmdk flat", Reader::Vmdk,
      "qemu-img convert -O vmdk -o subformat=monolithicFlat raw.img fl.vmdk", "fl.vmdk",
      "VMDK (flat)"},
@@ -259,6 +263,18 @@ TEST_F(ContainerFormats, ReadsTwoGigabyteExtents) {
     for (uint64_t from : {0ull, 1024ull << 20, 2040ull << 20})
       EXPECT_EQ(CompareDisk(*open.disk, big, size, from, from + (40 << 20)), "") << from;
   }
+}
+
+// Segments after .E99 are named .EAA, .EAB, ...
+TEST_F(ContainerFormats, ReadsEwfSegmentsPastE99) {
+  ASSERT_EQ(Shell("truncate -s 104M e100.img && dd if=raw.img of=e100.img conv=notrunc "
+                  "status=none && mkdir s && ewfacquire -u -q -t s/img -c none -S 1MiB -f encase6 "
+                  "e100.img && test -f s/img.EAA"),
+            0);
+  ContainerOpen open = OpenAs(Reader::Ewf, Dir() / "s/img.E01");
+  ASSERT_TRUE(open.disk) << open.error;
+  std::ifstream expected(Dir() / "e100.img", std::ios::binary);
+  EXPECT_EQ(CompareDisk(*open.disk, expected, fs::file_size(Dir() / "e100.img")), "");
 }
 
 TEST_F(ContainerFormats, EwfStoredMd5IsShownAndVerified) {

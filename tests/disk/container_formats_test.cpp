@@ -277,6 +277,27 @@ TEST_F(ContainerFormats, ReadsEwfSegmentsPastE99) {
   EXPECT_EQ(CompareDisk(*open.disk, expected, fs::file_size(Dir() / "e100.img")), "");
 }
 
+// A chunk table that fails its checksum is read from its copy ("table2").
+TEST_F(ContainerFormats, EwfDamagedTableIsReadFromItsCopy) {
+  ASSERT_EQ(Shell("mkdir t && ewfacquire -u -q -t t/img -c deflate:fast -f encase6 raw.img"), 0);
+  const fs::path path = Dir() / "t/img.E01";
+  const std::string f = Slurp(path);
+  bool spoiled = false;
+  for (uint64_t at = 13; at + 76 <= f.size() && !spoiled;) {
+    if (f.compare(at, 6, std::string("table\0", 6)) == 0) {
+      Patch(path, at + 76 + 24, std::string(1, static_cast<char>(f[at + 76 + 24] ^ 1)));
+      spoiled = true;
+    }
+    const uint64_t next = Le64(f, at + 16);
+    if (next <= at) break;
+    at = next;
+  }
+  ASSERT_TRUE(spoiled) << "no table section found";
+  ContainerOpen open = OpenAs(Reader::Ewf, path);
+  ASSERT_TRUE(open.disk) << open.error;
+  EXPECT_EQ(CompareDisk(*open.disk, s_raw), "");
+}
+
 TEST_F(ContainerFormats, EwfStoredMd5IsShownAndVerified) {
   ASSERT_EQ(Shell("mkdir v && ewfacquire -u -q -t v/img -c deflate:fast -f encase6 raw.img && "
                   "md5sum raw.img | cut -c1-32 > raw.md5"),

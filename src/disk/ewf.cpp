@@ -244,7 +244,8 @@ std::string EwfDisk::Open() {
         !why.empty())
       return why;
     if (last) break;
-    if (number + 1 > kMaxSegments || !named) return "the EWF image has too many segments";
+    if (!named) return "the EWF image continues in further segments, but its name ends in no .E01";
+    if (number + 1 > kMaxSegments) return "the EWF image has too many segments";
     const std::u16string next = path.substr(0, dot + 1) + SegmentExtension(number + 1, lower);
     platform::OpenResult opened = (*m_file.opener)(next, platform::OpenMode::Read);
     const size_t slash = next.find_last_of(u"/\\");

@@ -13,7 +13,7 @@ trap 'rm -rf "$work"' EXIT
 export MTOOLS_SKIP_CHECK=1
 mkdir -p "$out"/{fat_volume_fuzz,ntfs_volume_fuzz,ntfs_record_fuzz,fat_folder_fuzz}
 mkdir -p "$out"/{partition_tables_fuzz,scan_info_fuzz,partition_list_fuzz}
-mkdir -p "$out"/{scanner_raw_scan_fuzz,raw_camera_scanners_fuzz}
+mkdir -p "$out"/{scanner_raw_scan_fuzz,raw_camera_scanners_fuzz,container_readers_fuzz}
 cd "$work"
 
 # Files, a folder, a long name and a deleted file on a FAT volume (mtools takes a FAT32 volume
@@ -99,3 +99,10 @@ printf '<html><body>seed</body></html>\n' >p.html
 lay "$out/scanner_raw_scan_fuzz/mixed" p.png p.jpg p.bmp p.gif p.tif p.zip p.wav p.html
 lay "$out/raw_camera_scanners_fuzz/tiffs" p.tif p-be.tif
 for f in p.png p.jpg p.zip p.wav; do lay "$out/scanner_raw_scan_fuzz/$f" "$f"; done
+
+# Small containers of a 2 MiB disk (random bytes, a zeroed stretch) from qemu-img and ewfacquire.
+head -c 1M /dev/urandom >c.img && truncate -s 2M c.img
+qemu-img convert -O vhdx -o block_size=1M c.img c.vhdx
+qemu-img convert -O vmdk -o subformat=streamOptimized c.img c.vmdk
+ewfacquire -u -q -t c -c deflate:fast -f encase6 c.img >/dev/null
+cp c.vhdx c.vmdk c.E01 "$out/container_readers_fuzz/"

@@ -41,7 +41,7 @@ void SelectFormats(ShellContext& context) {
 bool NamesImageFile(const DriveListEntry& entry) {
   std::u16string upper = entry.name;
   for (char16_t& c : upper) c = static_cast<char16_t>(std::towupper(c));
-  return upper.find(u".IMG") != std::u16string::npos || HasImageExtension(entry.name);
+  return upper.find(u".IMG") != std::u16string::npos || IsImageFileSelector(entry.name);
 }
 
 // The image's search as chosen in the dialog.

@@ -74,7 +74,7 @@ TEST(CliContainers, ReadAsTheRawDisk) {
     EXPECT_NE(info.out.find("Total sectors:  81920\n"), std::string::npos) << info.out;
     // Imaging writes the virtual disk, sector for sector.
     const auto copy = dir / (std::string(c.name) + ".img");
-    const auto imaged = Cli({"image", path, copy.string()});
+    const auto imaged = Cli({"image", path, copy.string(), "--log", (dir / "image.log").string()});
     ASSERT_EQ(imaged.exitCode, 0) << imaged.err;
     EXPECT_TRUE(Bytes(copy) == Bytes(raw));
   }

@@ -11,6 +11,19 @@
 
 namespace kavo::containers {
 
+// The largest block or cluster table a reader holds in memory (a table this size maps tens of
+// terabytes); a larger one is refused rather than allocated.
+constexpr uint64_t kMaxTableBytes = 256u << 20;
+
+// The largest virtual disk a reader accepts (64 PiB): sizes past it are damage, and staying below
+// it keeps every byte offset of the disk and its sector counts far from overflowing.
+constexpr uint64_t kMaxVirtualBytes = 1ULL << 56;
+
+// Blocks of `blockBytes` needed to cover `bytes`.
+inline uint64_t BlocksFor(uint64_t bytes, uint64_t blockBytes) {
+  return bytes / blockBytes + (bytes % blockBytes != 0);
+}
+
 // Reads exactly `bytes` bytes at `offset` of `device`; a failed or short read is a read fault.
 inline bool ReadExact(platform::RawDevice& device, uint64_t offset, void* buffer, size_t bytes,
                       platform::ErrorCode* error) {

@@ -76,8 +76,10 @@ class QcowDisk final : public VirtualDisk {
 
     const uint32_t l2Entries = m_nClusterBytes / 8;
     const uint64_t l1Span = uint64_t{l2Entries} << clusterBits;
-    const uint64_t needed = (m_nVirtualSize + l1Span - 1) / l1Span;
+    if (m_nVirtualSize > containers::kMaxVirtualBytes) return "qcow2 disk size is not valid";
+    const uint64_t needed = containers::BlocksFor(m_nVirtualSize, l1Span);
     if (l1Size < needed) return "qcow2 L1 table is smaller than the disk";
+    if (needed * 8 > containers::kMaxTableBytes) return "qcow2 L1 table is too large";
     if (!containers::InsideFile(l1Offset, needed * 8, m_file.size)) {
       return "qcow2 L1 table lies past the end of the file";
     }

@@ -42,9 +42,11 @@ class VdiDisk final : public VirtualDisk {
     if (m_nBlockBytes < 512 || m_nBlockBytes > kMaxBlockBytes || m_nExtraBytes > kMaxBlockBytes) {
       return "VDI block size " + std::to_string(m_nBlockBytes) + " is not supported";
     }
+    if (m_nVirtualSize > containers::kMaxVirtualBytes) return "VDI disk size is not valid";
     if (uint64_t{blocks} * m_nBlockBytes < m_nVirtualSize) {
       return "VDI block map is smaller than the disk";
     }
+    if (uint64_t{blocks} * 4 > containers::kMaxTableBytes) return "VDI block map is too large";
     if (!containers::InsideFile(mapOffset, uint64_t{blocks} * 4, m_file.size)) {
       return "VDI block map lies past the end of the file";
     }

@@ -71,8 +71,9 @@ class VhdDisk final : public VirtualDisk {
     if (m_nBlockBytes < 512 || m_nBlockBytes > kMaxBlockBytes || m_nBlockBytes % 512 != 0) {
       return "VHD block size " + std::to_string(m_nBlockBytes) + " is not supported";
     }
-    const uint64_t needed = (m_nVirtualSize + m_nBlockBytes - 1) / m_nBlockBytes;
+    const uint64_t needed = containers::BlocksFor(m_nVirtualSize, m_nBlockBytes);
     if (entries < needed) return "VHD block table is smaller than the disk";
+    if (needed * 4 > containers::kMaxTableBytes) return "VHD block table is too large";
     if (!containers::InsideFile(tableOffset, needed * 4, m_file.size)) {
       return "VHD block table lies past the end of the file";
     }
@@ -235,6 +236,7 @@ ContainerOpen OpenVhd(ContainerFile file) {
   if (type != kFixed && type != kDynamic && type != kDifferencing) {
     return {nullptr, "VHD disk type " + std::to_string(type) + " is not supported"};
   }
+  if (size > containers::kMaxVirtualBytes) return {nullptr, "VHD disk size is not valid"};
   if (type == kFixed && size > file.size - kFooterBytes) {
     return {nullptr, "VHD fixed disk is larger than its file (the file is truncated)"};
   }

@@ -31,6 +31,7 @@ constexpr ContainerFormat kFormats[] = {
 bool ReadHead(ContainerFile& file) {
   if (!file.device->GetLength(platform::DeviceType::ImageFile, &file.size)) return false;
   file.head.resize(static_cast<size_t>(std::min<uint64_t>(file.size, ContainerFile::kHeadBytes)));
+  if (file.head.empty()) return true;
   uint32_t got = 0;
   if (!file.device->Seek(0, platform::SeekOrigin::Begin, nullptr) ||
       !file.device->Read(file.head.data(), static_cast<uint32_t>(file.head.size()), &got)) {

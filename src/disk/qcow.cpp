@@ -34,6 +34,11 @@ constexpr int kMaxExtensions = 64;
 class QcowDisk final : public VirtualDisk {
  public:
   explicit QcowDisk(ContainerFile file) : m_file(std::move(file)) {}
+  ~QcowDisk() override {
+    if (m_bInflating) inflateEnd(&m_stream);
+  }
+  QcowDisk(const QcowDisk&) = delete;
+  QcowDisk& operator=(const QcowDisk&) = delete;
 
   std::string Load() {
     const uint8_t* h = m_file.head.data();
@@ -125,8 +130,26 @@ class QcowDisk final : public VirtualDisk {
               platform::ErrorCode* error) override {
     while (bytes > 0) {
       const uint32_t within = static_cast<uint32_t>(offset & (m_nClusterBytes - 1));
-      const uint32_t step = std::min(bytes, m_nClusterBytes - within);
-      if (!ReadInCluster(offset, within, buffer, step, error)) return false;
+      uint32_t step = std::min(bytes, m_nClusterBytes - within);
+      uint64_t entry = 0;
+      if (!Entry(offset >> m_nClusterBits, &entry, error)) return false;
+      if (IsStored(entry)) {
+        // Clusters stored one after another in the file are read in one go.
+        const uint64_t start = (entry & kOffsetMask) + within;
+        while (step < bytes) {
+          uint64_t next = 0;
+          if (!Entry((offset + step) >> m_nClusterBits, &next, error)) return false;
+          if (!IsStored(next) || (next & kOffsetMask) != start + step) break;
+          step += std::min(bytes - step, m_nClusterBytes);
+        }
+        if (!containers::InsideFile(start, step, m_file.size)) {
+          *error = platform::FaultCode(platform::Fault::Read);
+          return false;
+        }
+        if (!containers::ReadExact(*m_file.device, start, buffer, step, error)) return false;
+      } else if (!ReadUnstored(entry, offset, within, buffer, step, error)) {
+        return false;
+      }
       offset += step;
       buffer += step;
       bytes -= step;
@@ -158,35 +181,45 @@ class QcowDisk final : public VirtualDisk {
     return {};
   }
 
-  bool ReadInCluster(uint64_t offset, uint32_t within, uint8_t* buffer, uint32_t bytes,
-                     platform::ErrorCode* error) {
-    const uint64_t cluster = offset >> m_nClusterBits;
+  // The L2 entry of `cluster` (0 when its L2 table is absent).
+  bool Entry(uint64_t cluster, uint64_t* entry, platform::ErrorCode* error) {
     const uint32_t l2Bits = m_nClusterBits - 3;
     const uint64_t l2Offset = m_l1[static_cast<size_t>(cluster >> l2Bits)];
-    uint64_t entry = 0;
-    if (l2Offset != 0) {
-      const std::vector<uint64_t>* table = L2Table(l2Offset, error);
-      if (!table) return false;
-      entry = (*table)[static_cast<size_t>(cluster & ((1u << l2Bits) - 1))];
-    }
+    *entry = 0;
+    if (l2Offset == 0) return true;
+    const std::vector<uint64_t>* table = L2Table(l2Offset, error);
+    if (!table) return false;
+    *entry = (*table)[static_cast<size_t>(cluster & ((1u << l2Bits) - 1))];
+    return true;
+  }
+
+  // A cluster whose bytes lie as they are in this file.
+  bool IsStored(uint64_t entry) const {
+    return !(entry & kCompressed) && !(m_nVersion >= 3 && (entry & kZeroCluster)) &&
+           (entry & kOffsetMask) != 0;
+  }
+
+  // Reads part of a cluster that is not stored as it is: compressed, zeros or left to the
+  // backing file.
+  bool ReadUnstored(uint64_t entry, uint64_t offset, uint32_t within, uint8_t* buffer,
+                    uint32_t bytes, platform::ErrorCode* error) {
     if (entry & kCompressed) {
-      if (!Inflate(entry, error)) return false;
+      // A whole cluster is inflated straight into the buffer; part of one through the cache.
+      if (bytes == m_nClusterBytes) return Inflate(entry, buffer, error);
+      if (m_nInflatedEntry != entry) {
+        m_inflated.resize(m_nClusterBytes);
+        m_nInflatedEntry = 0;
+        if (!Inflate(entry, m_inflated.data(), error)) return false;
+        m_nInflatedEntry = entry;
+      }
       std::memcpy(buffer, m_inflated.data() + within, bytes);
       return true;
     }
-    const uint64_t host = entry & kOffsetMask;
-    if ((m_nVersion >= 3 && (entry & kZeroCluster)) || (host == 0 && !m_backing)) {
+    if ((m_nVersion >= 3 && (entry & kZeroCluster)) || !m_backing) {
       std::memset(buffer, 0, bytes);
       return true;
     }
-    if (host == 0) {
-      return containers::ReadParent(*m_backing, m_nBackingSize, offset, buffer, bytes, error);
-    }
-    if (!containers::InsideFile(host, m_nClusterBytes, m_file.size)) {
-      *error = platform::FaultCode(platform::Fault::Read);
-      return false;
-    }
-    return containers::ReadExact(*m_file.device, host + within, buffer, bytes, error);
+    return containers::ReadParent(*m_backing, m_nBackingSize, offset, buffer, bytes, error);
   }
 
   const std::vector<uint64_t>* L2Table(uint64_t l2Offset, platform::ErrorCode* error) {
@@ -206,10 +239,8 @@ class QcowDisk final : public VirtualDisk {
     return &slot.entries;
   }
 
-  // Decodes the compressed cluster `entry` describes into m_inflated.
-  bool Inflate(uint64_t entry, platform::ErrorCode* error) {
-    if (m_nInflatedEntry == entry) return true;
-    m_nInflatedEntry = 0;
+  // Decodes the compressed cluster `entry` describes into `out` (a cluster's bytes).
+  bool Inflate(uint64_t entry, uint8_t* out, platform::ErrorCode* error) {
     const uint32_t sizeShift = 62 - (m_nClusterBits - 8);
     const uint64_t host = entry & ((1ULL << sizeShift) - 1);
     const uint64_t sectors = ((entry & ~kCompressed & ~(1ULL << 63)) >> sizeShift) + 1;
@@ -224,25 +255,28 @@ class QcowDisk final : public VirtualDisk {
                                error)) {
       return false;
     }
-    m_inflated.resize(m_nClusterBytes);
-    z_stream stream{};
-    if (inflateInit2(&stream, -15) != Z_OK) {
+    // One raw-deflate stream serves every cluster, reset between them.
+    if (!m_bInflating) {
+      m_stream = z_stream{};
+      m_bInflating = inflateInit2(&m_stream, -15) == Z_OK;
+    } else {
+      m_bInflating = inflateReset(&m_stream) == Z_OK;
+    }
+    if (!m_bInflating) {
       *error = platform::FaultCode(platform::Fault::Read);
       return false;
     }
-    stream.next_in = m_compressed.data();
-    stream.avail_in = static_cast<uInt>(m_compressed.size());
-    stream.next_out = m_inflated.data();
-    stream.avail_out = m_nClusterBytes;
-    const int result = inflate(&stream, Z_FINISH);
-    const bool whole = stream.avail_out == 0 &&
+    m_stream.next_in = m_compressed.data();
+    m_stream.avail_in = static_cast<uInt>(m_compressed.size());
+    m_stream.next_out = out;
+    m_stream.avail_out = m_nClusterBytes;
+    const int result = inflate(&m_stream, Z_FINISH);
+    const bool whole = m_stream.avail_out == 0 &&
                        (result == Z_STREAM_END || result == Z_OK || result == Z_BUF_ERROR);
-    inflateEnd(&stream);
     if (!whole) {
       *error = platform::FaultCode(platform::Fault::Read);
       return false;
     }
-    m_nInflatedEntry = entry;
     return true;
   }
 
@@ -260,6 +294,8 @@ class QcowDisk final : public VirtualDisk {
   size_t m_nNextSlot = 0;
   std::vector<uint8_t> m_compressed;
   std::vector<uint8_t> m_inflated;
+  z_stream m_stream{};
+  bool m_bInflating = false;  // m_stream is initialised
   uint64_t m_nInflatedEntry = 0;
   std::string m_backingName;
   std::unique_ptr<platform::RawDevice> m_backing;

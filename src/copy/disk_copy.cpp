@@ -144,7 +144,8 @@ bool CDiskCopy::OpenImage(const std::u16string& path, platform::OpenMode mode,
   if (mode == platform::OpenMode::Read) {
     ImageSource source = OpenImageSource(path, m_opener);
     opened.device = std::move(source.device);
-    if (!opened.device) {
+    opened.error = source.systemError;
+    if (source.refused) {
       m_openFailure = source.error;
       return false;
     }

@@ -141,6 +141,7 @@ ImageSource OpenImageSource(const std::u16string& path, const DeviceOpener& open
     source.container = container.disk.get();
     source.device = std::move(container.disk);
   } else {
+    source.refused = true;
     source.error = container.error;
   }
   return source;
@@ -151,7 +152,7 @@ ContainerOpen OpenContainer(const std::u16string& path, const DeviceOpener& open
   ContainerOpen open;
   if (source.container) {
     open.disk.reset(static_cast<VirtualDisk*>(source.device.release()));
-  } else if (source.device == nullptr && source.systemError == 0) {
+  } else if (source.refused) {
     open.error = source.error;
   }
   return open;

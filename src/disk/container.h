@@ -71,6 +71,7 @@ ContainerOpen OpenContainer(const std::u16string& path, const DeviceOpener& open
 struct ImageSource {
   std::unique_ptr<platform::RawDevice> device;
   const VirtualDisk* container = nullptr;  // the virtual disk inside `device`, null for raw
+  bool refused = false;                    // a container that cannot be read
   std::string error;
   platform::ErrorCode systemError = 0;
 };

@@ -100,7 +100,7 @@ bool CDisk::Open(const std::u16string& selector) {
     opened.device = std::move(source.device);
     opened.error = source.systemError;
     container = source.container != nullptr;
-    if (!opened.device && source.systemError == 0) {
+    if (source.refused) {
       m_nOpenFailure = OpenFailure::Container;
       m_openReason = source.error;
       return false;

@@ -79,6 +79,22 @@ TEST(CliContainers, ReadAsTheRawDisk) {
     EXPECT_TRUE(Bytes(copy) == Bytes(raw));
   }
 
+  // A scan of a container saved and loaded again recovers the file's bytes from it.
+  const std::string qcow = (dir / "disk.qcow2").string();
+  const auto saved =
+      Cli({"list", qcow, "--partition", "1", "--save-scan", (dir / "saved").string()});
+  ASSERT_EQ(saved.exitCode, 0) << saved.err;
+  const auto recovered = Cli(
+      {"recover", qcow, "--scan", (dir / "saved.qsv").string(), "--out", (dir / "out").string()});
+  ASSERT_EQ(recovered.exitCode, 0) << recovered.err;
+  size_t found = 0;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir / "out")) {
+    if (e.path().filename() != "a.bin") continue;
+    ++found;
+    EXPECT_TRUE(Bytes(e.path()) == Bytes(dir / "a.bin")) << e.path();
+  }
+  EXPECT_EQ(found, 1u) << recovered.out;
+
   // A damaged container is named as such rather than read as raw sectors.
   std::filesystem::resize_file(dir / "disk.vdi", 4096);
   const auto bad = Cli({"partitions", (dir / "disk.vdi").string()});

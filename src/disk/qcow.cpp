@@ -167,11 +167,11 @@ class QcowDisk final : public VirtualDisk {
     return text;
   }
 
-  std::string CheckExtensions(uint32_t at) {
+  std::string CheckExtensions(uint64_t at) {
     const uint8_t* h = m_file.head.data();
     for (int i = 0; i < kMaxExtensions && at + 8 <= m_file.head.size(); ++i) {
       const uint32_t type = LoadBe32(h + at);
-      const uint32_t length = LoadBe32(h + at + 4);
+      const uint64_t length = LoadBe32(h + at + 4);
       if (type == 0) break;
       if (type == kExternalDataExtension) {
         return "qcow2 disk keeps its data in an external file, which is not supported";

@@ -25,6 +25,8 @@ constexpr uint64_t kZeroCluster = 1ULL;
 constexpr uint64_t kDirty = 1ULL << 0;
 constexpr uint64_t kCorrupt = 1ULL << 1;
 constexpr uint64_t kExternalData = 1ULL << 2;
+constexpr uint64_t kCompressionType = 1ULL << 3;
+constexpr uint64_t kExtendedL2 = 1ULL << 4;
 constexpr uint32_t kExternalDataExtension = 0x44415441;
 constexpr uint32_t kMaxBackingName = 1023;
 constexpr size_t kCachedTables = 16;
@@ -72,10 +74,18 @@ class QcowDisk final : public VirtualDisk {
       if (incompatible & kExternalData) {
         return "qcow2 disk keeps its data in an external file, which is not supported";
       }
-      if (incompatible & ~(kDirty | kCorrupt)) {
+      const uint8_t compression = headerBytes > 104 ? h[104] : 0;
+      if (compression != 0) {
+        return std::string("qcow2 disk compressed with ") +
+               (compression == 1 ? "zstd" : "compression type " + std::to_string(compression)) +
+               " cannot be read";
+      }
+      if (incompatible & kExtendedL2) {
+        return "qcow2 disk with extended L2 entries (subclusters) cannot be read";
+      }
+      if (incompatible & ~(kDirty | kCorrupt | kCompressionType)) {
         return "qcow2 disk uses unsupported incompatible features (0x" + Hex(incompatible) + ")";
       }
-      if (headerBytes > 104 && h[104] != 0) return "qcow2 compression type is not deflate";
     }
     if (std::string reason = CheckExtensions(headerBytes); !reason.empty()) return reason;
 

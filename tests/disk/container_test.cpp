@@ -268,6 +268,14 @@ TEST(Containers, DamagedOrUnsupportedOnesAreRefusedWithTheirReason) {
        "encrypt.format=luks,encrypt.key-secret=s0 " +
            in("secret.qcow2") + " 4M",
        nullptr, "encrypted qcow2 disk (LUKS encryption) cannot be read"},
+      {"ext.qcow2", "qemu-img create -q -f qcow2 -o data_file=ext.raw " + in("ext.qcow2") + " 4M",
+       nullptr, "qcow2 disk keeps its data in an external file, which is not supported"},
+      {"zstd.qcow2",
+       "qemu-img create -q -f qcow2 -o compression_type=zstd " + in("zstd.qcow2") + " 4M", nullptr,
+       "qcow2 disk compressed with zstd cannot be read"},
+      {"sub.qcow2",
+       "qemu-img create -q -f qcow2 -o extended_l2=on,cluster_size=128k " + in("sub.qcow2") + " 4M",
+       nullptr, "qcow2 disk with extended L2 entries (subclusters) cannot be read"},
       {"gap.001",
        "split -d -a 3 --numeric-suffixes=1 -b 7M " + r + " " + in("gap.") + " && rm " +
            in("gap.003"),

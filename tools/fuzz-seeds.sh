@@ -13,7 +13,7 @@ trap 'rm -rf "$work"' EXIT
 export MTOOLS_SKIP_CHECK=1
 mkdir -p "$out"/{fat_volume_fuzz,ntfs_volume_fuzz,ntfs_record_fuzz,fat_folder_fuzz}
 mkdir -p "$out"/{partition_tables_fuzz,scan_info_fuzz,partition_list_fuzz}
-mkdir -p "$out"/{scanner_raw_scan_fuzz,raw_camera_scanners_fuzz,container_readers_fuzz}
+mkdir -p "$out"/{scanner_raw_scan_fuzz,raw_camera_scanners_fuzz,container_fuzz}
 cd "$work"
 
 # Files, a folder, a long name and a deleted file on a FAT volume (mtools takes a FAT32 volume
@@ -72,6 +72,13 @@ sgdisk -q -n 1:2048:4095 -t 1:0700 -n 2:4096:6143 -t 2:8300 gpt.img >/dev/null
 head -c 65536 mbr.img >"$out/partition_tables_fuzz/mbr"
 head -c 65536 gpt.img >"$out/partition_tables_fuzz/gpt"
 
+# The MBR disk in the containers qemu-img writes: dynamic VHD, dynamic VDI, compressed qcow2.
+if command -v qemu-img >/dev/null; then
+  qemu-img convert -O vpc mbr.img "$out/container_fuzz/mbr.vhd"
+  qemu-img convert -O vdi mbr.img "$out/container_fuzz/mbr.vdi"
+  qemu-img convert -c -O qcow2 -o cluster_size=4096 mbr.img "$out/container_fuzz/mbr.qcow2"
+fi
+
 # The stored files as kavo-cli writes them.
 if [ -n "$cli" ]; then
   "$cli" list fat16.img --save-scan "$out/scan_info_fuzz/fat16.qsv" >/dev/null 2>&1 || true
@@ -105,4 +112,4 @@ head -c 1M /dev/urandom >c.img && truncate -s 2M c.img
 qemu-img convert -O vhdx -o block_size=1M c.img c.vhdx
 qemu-img convert -O vmdk -o subformat=streamOptimized c.img c.vmdk
 ewfacquire -u -q -t c -c deflate:fast -f encase6 c.img >/dev/null
-cp c.vhdx c.vmdk c.E01 "$out/container_readers_fuzz/"
+cp c.vhdx c.vmdk c.E01 "$out/container_fuzz/"

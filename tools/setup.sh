@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Kavo needs, only those missing. Run as root (or with sudo
 # available).
-#   tools/setup.sh demo   what tools/demo.sh uses: a compiler, CMake and Ninja to build kavo-cli,
-#                         and sfdisk, mkfs.fat and mtools to make the sample image
+#   tools/setup.sh demo   what tools/demo.sh uses: a compiler, CMake, Ninja and zlib to build
+#                         kavo-cli, and sfdisk, mkfs.fat and mtools to make the sample image
 #   tools/setup.sh        those and everything the tests, the Windows builds and the benchmarks use
 set -euo pipefail
 set_name=${1:-all}
@@ -11,13 +11,15 @@ case "$set_name" in
   *) echo "usage: setup.sh [demo|all]" >&2; exit 2 ;;
 esac
 
-demo_packages=(g++ cmake ninja-build dosfstools mtools fdisk)
+demo_packages=(g++ cmake ninja-build zlib1g-dev dosfstools mtools fdisk)
 
 test_packages=(
   make pkg-config ccache
   libgtest-dev googletest libbenchmark-dev
-  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev wine64
   gdisk ntfs-3g exfatprogs exfat-fuse fuse3 sleuthkit
+  # disk-image containers written by the real tools
+  qemu-utils ewf-tools
   imagemagick testdisk clang libclang-rt-14-dev dmsetup
   # real files for the scanners' tests
   ffmpeg lame vorbis-tools opus-tools sox abcmidi zip unzip fastjar openjdk-17-jdk-headless

@@ -107,8 +107,9 @@ std::string Usage() {
   }
   text +=
       "\n"
-      "SOURCE is a disk-image file (.img .ctr .dd .dat .vhd .vdi .001 .vmdk), a drive number\n"
-      "(0, 1, ...), a volume (C: on Windows, sdb1 on Linux) or a device path (/dev/sdb).\n"
+      "SOURCE is a disk-image file (raw, split raw .001, VHD, VHDX, VMDK, VDI, qcow2, E01),\n"
+      "a drive number (0, 1, ...), a volume (C: on Windows, sdb1 on Linux) or a device path\n"
+      "(/dev/sdb).\n"
       "Exit status: 0 success, 1 the operation failed, 2 bad command line.\n";
   return text;
 }

@@ -29,9 +29,11 @@ bool OpenCopySource(CDiskCopy& source, const std::u16string& selector,
     ErrorLine(Utf8(failure) + " " + source.OpenFailureText());
     return false;
   }
-  std::error_code ec;
-  const uintmax_t size = std::filesystem::file_size(std::filesystem::path(selector), ec);
-  if (!ec && source.m_nDeviceKind == 0 && size % source.m_nSectorSize != 0) {
+  // An image's length is that of the disk it holds (a container's virtual size).
+  uint64_t size = 0;
+  if (source.m_nDeviceKind == 0 &&
+      source.m_hDevice->GetLength(platform::DeviceType::ImageFile, &size) &&
+      size % source.m_nSectorSize != 0) {
     ErrorLine("the last " + std::to_string(size % source.m_nSectorSize) +
               " bytes of the source are not a whole sector and are not copied");
   }

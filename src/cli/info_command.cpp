@@ -2,6 +2,7 @@
 #include "cli/commands.h"
 #include "cli/output.h"
 #include "cli/source.h"
+#include "disk/container.h"
 #include "platform/text.h"
 
 namespace kavo::cli {
@@ -12,6 +13,8 @@ int InfoCommand(const ParsedArgs& args) {
   if (!disk) return kExitFailed;
 
   const std::string size = SizeText(disk->m_nSectorSize, disk->m_nTotalSectors);
+  // An image file holding a container is shown with the container's kind and facts.
+  const auto* container = dynamic_cast<const VirtualDisk*>(disk->m_hDevice.get());
   if (args.Has("--json")) {
     JsonObject o;
     o.Add("source", disk->GetName())
@@ -22,6 +25,9 @@ int InfoCommand(const ParsedArgs& args) {
         .Add("sectors", disk->m_nTotalSectors)
         .Add("bytes", disk->m_nTotalSectors * disk->m_nSectorSize)
         .Add("size", size);
+    if (container) {
+      o.Add("container", container->Format()).Add("virtualBytes", container->VirtualSize());
+    }
     Out(o.Str() + "\n");
     return kExitOk;
   }
@@ -33,6 +39,11 @@ int InfoCommand(const ParsedArgs& args) {
   text += "Sector size:    " + std::to_string(disk->m_nSectorSize) + " bytes\n";
   text += "Total sectors:  " + std::to_string(disk->m_nTotalSectors) + "\n";
   text += "Size:           " + size + "\n";
+  if (container) {
+    text += "Container:      " + container->Format() + "\n";
+    text += "Virtual size:   " + std::to_string(container->VirtualSize()) + " bytes\n";
+    text += container->Details();
+  }
   Out(text);
   return kExitOk;
 }

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "base/messages.h"
+#include "disk/container.h"
 #include "disk/disk.h"
 #include "platform/text.h"
 
@@ -138,7 +139,19 @@ bool CDiskCopy::OpenImage(const std::u16string& path, platform::OpenMode mode,
     m_openFailure = "no sector size";
     return false;
   }
-  platform::OpenResult opened = m_opener(path, mode);
+  // A source image is read as the disk it holds: a container's virtual disk, else raw sectors.
+  platform::OpenResult opened;
+  if (mode == platform::OpenMode::Read) {
+    ImageSource source = OpenImageSource(path, m_opener);
+    opened.device = std::move(source.device);
+    opened.error = source.systemError;
+    if (source.refused) {
+      m_openFailure = source.error;
+      return false;
+    }
+  } else {
+    opened = m_opener(path, mode);
+  }
   if (!opened.device) {
     m_openFailure = platform::ErrorText(opened.error);
     return false;

@@ -65,6 +65,18 @@ struct ContainerOpen {
 // that is no container gives neither a disk nor an error: the caller reads it as raw sectors.
 ContainerOpen OpenContainer(const std::u16string& path, const DeviceOpener& opener);
 
+// An image file opened as a sector source: the virtual disk of a container, else the file itself
+// read as raw sectors. On failure `device` is null and `error` says why: a container's reason, or
+// the system's text for `systemError` when the file would not open.
+struct ImageSource {
+  std::unique_ptr<platform::RawDevice> device;
+  const VirtualDisk* container = nullptr;  // the virtual disk inside `device`, null for raw
+  bool refused = false;                    // a container that cannot be read
+  std::string error;
+  platform::ErrorCode systemError = 0;
+};
+ImageSource OpenImageSource(const std::u16string& path, const DeviceOpener& opener);
+
 // What a format's reader is handed: the file opened read only, its path (parents and extents are
 // looked for beside it), its length, its first bytes (up to kHeadBytes) and the opener for the
 // files it names. `chain` lists the paths of the children already open above this file, so a

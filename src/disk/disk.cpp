@@ -3,14 +3,16 @@
 #include <algorithm>
 #include <vector>
 
+#include "disk/container.h"
 #include "platform/text.h"
 
 namespace kavo {
 
 namespace {
 
-constexpr std::u16string_view kImageExtensions[] = {u".IMG", u".CTR", u".DD",  u".DAT",
-                                                    u".VHD", u".VDI", u".001", u".VMDK"};
+constexpr std::u16string_view kImageExtensions[] = {
+    u".IMG",  u".CTR",  u".DD",    u".DAT",  u".VHD", u".VDI", u".001",
+    u".VMDK", u".VHDX", u".QCOW2", u".QCOW", u".E01", u".RAW", u".BIN"};
 
 char16_t Upper(char16_t c) {
   return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c;
@@ -32,6 +34,11 @@ bool HasImageExtension(std::u16string_view selector) {
                        return std::equal(tail.begin(), tail.end(), ext.begin(),
                                          [](char16_t a, char16_t b) { return Upper(a) == b; });
                      });
+}
+
+bool IsImageFileSelector(const std::u16string& selector) {
+  return HasImageExtension(selector) ||
+         (!selector.empty() && platform::ClassifyPath(selector) == platform::PathKind::RegularFile);
 }
 
 CDisk::CDisk() : CDisk(DeviceOpener(&platform::OpenDevice)) {}
@@ -60,11 +67,12 @@ bool CDisk::Open(const std::u16string& selector) {
   m_hDevice.reset();
   m_nOpenFailure = OpenFailure::None;
   m_nOpenError = 0;
+  m_openReason.clear();
 
   std::u16string path;
   platform::DeviceType type = platform::DeviceType::None;
   if (m_nSourceKind == SourceKind::ImageFile) {
-    if (!HasImageExtension(selector)) {
+    if (!IsImageFileSelector(selector)) {
       m_nOpenFailure = OpenFailure::NotImageExtension;
       return false;
     }
@@ -85,17 +93,32 @@ bool CDisk::Open(const std::u16string& selector) {
   }
 
   // Sources are only ever read: the copy engine opens its destinations through its own device.
-  platform::OpenResult opened = m_opener(path, platform::OpenMode::Read);
+  platform::OpenResult opened;
+  bool container = false;
+  if (type == platform::DeviceType::ImageFile) {
+    ImageSource source = OpenImageSource(path, m_opener);
+    opened.device = std::move(source.device);
+    opened.error = source.systemError;
+    container = source.container != nullptr;
+    if (source.refused) {
+      m_nOpenFailure = OpenFailure::Container;
+      m_openReason = source.error;
+      return false;
+    }
+  } else {
+    opened = m_opener(path, platform::OpenMode::Read);
+  }
   if (!opened.device) {
     m_nOpenFailure = OpenFailure::System;
     m_nOpenError = opened.error;
     return false;
   }
 
-  // The sector size is the smallest read, in 512-byte steps, that the device accepts at byte 0.
+  // The sector size is the smallest read, in 512-byte steps, that the device accepts at byte 0;
+  // a container's virtual disk has 512-byte sectors.
   std::vector<uint8_t> probe(kMaxProbeSize);
-  uint32_t sectorSize = 0;
-  for (uint32_t size = 512; size <= kMaxProbeSize; size += 512) {
+  uint32_t sectorSize = container ? 512 : 0;
+  for (uint32_t size = 512; size <= kMaxProbeSize && sectorSize == 0; size += 512) {
     uint32_t got = 0;
     if (!opened.device->Seek(0, platform::SeekOrigin::Begin, nullptr)) continue;
     if (opened.device->Read(probe.data(), size, &got)) {
@@ -177,8 +200,8 @@ std::string OpenFailureText(const CDisk& disk) {
     case OpenFailure::None: return {};
     case OpenFailure::BadSelector:
       return "not a drive number, a volume name, a device or an image file";
-    case OpenFailure::NotImageExtension:
-      return "an image file must end in .img, .ctr, .dd, .dat, .vhd, .vdi, .001 or .vmdk";
+    case OpenFailure::NotImageExtension: return "no such image file";
+    case OpenFailure::Container: return disk.m_openReason;
     case OpenFailure::NoSuchDrive: return "no such drive";
     case OpenFailure::System: return platform::ErrorText(disk.m_nOpenError);
     case OpenFailure::NoSectorSize:

@@ -21,6 +21,7 @@ enum class OpenFailure : uint8_t {
   NoSuchDrive,        // a drive number with no drive behind it
   System,             // the system refused the open; see m_nOpenError
   NoSectorSize,       // no read of 512 ... 66048 bytes succeeded
+  Container,          // a disk-image container that cannot be read; see m_openReason
 };
 
 class CDisk : public CStorage {
@@ -32,8 +33,10 @@ class CDisk : public CStorage {
   explicit CDisk(DeviceOpener opener);
 
   // Opens the selector as a physical drive (digit-led: drive number), a volume (letter-led), a
-  // device path where the system has them, or, when m_nSourceKind is ImageFile, an image file
-  // with one of the image extensions. Probes the sector size and sets the total sector count.
+  // device path where the system has them, or, when m_nSourceKind is ImageFile, an image file:
+  // an existing regular file whatever its name, or a path with one of the image extensions. An
+  // image file holding a disk-image container is read as the virtual disk inside, in 512-byte
+  // sectors. Probes the sector size and sets the total sector count.
   bool Open(const std::u16string& selector) override;
 
   // Reads `bytes` bytes at absolute sector `sector` of the source (m_nStartSector is not added).
@@ -55,6 +58,7 @@ class CDisk : public CStorage {
   std::u16string m_devicePath;  // the path Open opened ("\\.\C:", "/dev/sdb1", the image path)
   OpenFailure m_nOpenFailure = OpenFailure::None;
   platform::ErrorCode m_nOpenError = 0;
+  std::string m_openReason;  // why a container could not be read
 
  private:
   DeviceOpener m_opener;
@@ -70,8 +74,13 @@ struct SelectedDevice {
 };
 SelectedDevice DeviceForSelector(const std::u16string& selector);
 
-// True when the selector ends, in any case, with one of the image-file extensions.
+// True when the selector ends, in any case, with one of the image-file extensions (those the
+// Load Image dialog offers).
 bool HasImageExtension(std::u16string_view selector);
+
+// True when the selector names an image file: it has an image extension or is an existing
+// regular file (a raw image may be named anything).
+bool IsImageFileSelector(const std::u16string& selector);
 
 // The source kind a command-line selector names: an existing regular file is an image file, a
 // whole-disk device or a drive number a physical drive, a partition device or a volume name a

@@ -136,7 +136,7 @@ bool ReadVolumeIdentity(const std::u16string& devicePath, uint8_t& fileSystem, u
   CDisk disk;
   // A volume laid in an image file (a test's, a user's) is read the same way.
   disk.m_nSourceKind =
-      HasImageExtension(devicePath) ? SourceKind::ImageFile : SourceKind::LogicalDrive;
+      IsImageFileSelector(devicePath) ? SourceKind::ImageFile : SourceKind::LogicalDrive;
   if (devicePath.empty() || !disk.Open(devicePath) || !DetectVolume(disk)) return false;
   std::vector<uint8_t> sector(std::max<uint32_t>(disk.m_nSectorSize, 512));
   if (!disk.ReadSectors(sector.data(), disk.m_nSectorSize, 0)) return false;

@@ -92,7 +92,7 @@ bool ReadPartitionTables(CDisk& source, FoundVolumeList& volumes) {
 std::u16string RowSelector(const DriveListEntry& entry, bool byDriveNumber) {
   if (entry.kind == SourceKind::LogicalDrive) return entry.secondText;
   const std::u16string upper = Upper(entry.name);
-  if (upper.find(u".IMG") != std::u16string::npos || HasImageExtension(entry.name)) {
+  if (upper.find(u".IMG") != std::u16string::npos || IsImageFileSelector(entry.name)) {
     return entry.name;
   }
   // A row named by a device path (a Linux drive, /dev/sda) opens by that path.

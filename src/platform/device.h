@@ -98,6 +98,12 @@ ErrorCode SetFileDays(const std::u16string& path, std::optional<LocalDay> modifi
 enum class ErrorKind { None, PathNotFound, NameTooLong, AlreadyExists, Other };
 ErrorKind ClassifyError(ErrorCode code);
 
+// The system's codes for faults the program reports on its own devices: a read that could not
+// give its data (EIO; ERROR_READ_FAULT), a write to a read-only device (EROFS;
+// ERROR_WRITE_PROTECT) and a position outside a device (EINVAL; ERROR_NEGATIVE_SEEK).
+enum class Fault { Read, WriteProtected, BadPosition };
+ErrorCode FaultCode(Fault fault);
+
 // The system's text for an error code, in UTF-8, without a trailing newline.
 std::string ErrorText(ErrorCode code);
 

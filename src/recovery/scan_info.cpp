@@ -233,7 +233,7 @@ std::optional<LoadedScanInfo> LoadScanInfo(const std::filesystem::path& path,
 std::u16string ScanInfoSelector(const ScanInfoHeader& header) {
   if (header.sourceName.empty()) return {};
   // A scan of an image file (whole, or a volume in it) is reopened from the same file.
-  if (HasImageExtension(header.sourceName)) return header.sourceName;
+  if (IsImageFileSelector(header.sourceName)) return header.sourceName;
   const char16_t c = header.sourceName[0];
   if ((header.sourceKind == 1 && header.operation == 2) ||
       (header.sourceKind == 3 && header.operation == 3)) {

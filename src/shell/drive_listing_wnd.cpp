@@ -23,7 +23,8 @@ namespace {
 
 constexpr wchar_t kImageFilter[] =
     L"Image File (*.img)|*.img|*.ctr|*.ctr|*.dd|*.dd|*.dat|*.dat|*.vhd|*.vhd|*.vdi|*.vdi|*.001|"
-    L"*.001|*.vmdk|*.vmdk|All Files (*.*)|*.*||";
+    L"*.001|*.vmdk|*.vmdk|*.vhdx|*.vhdx|*.qcow2|*.qcow2|*.qcow|*.qcow|*.e01|*.e01|*.raw|*.raw|"
+    L"*.bin|*.bin|All Files (*.*)|*.*||";
 constexpr wchar_t kScanInfoFilter[] = L"Norvel Scan Info (*.qsv)|*.qsv||";
 constexpr wchar_t kPartitionListFilter[] = L"Partition Info (*.psi)|*.psi||";
 constexpr wchar_t kConnectDrive[] =
@@ -203,7 +204,7 @@ void CDriveListingWnd::OpenScanInfo() {
   const ScanInfoHeader& header = loaded->header;
   auto source = std::make_unique<CDisk>();
   const std::u16string selector = ScanInfoSelector(header);
-  if (HasImageExtension(selector)) source->m_nSourceKind = SourceKind::ImageFile;
+  if (IsImageFileSelector(selector)) source->m_nSourceKind = SourceKind::ImageFile;
   if (selector.empty() || !source->Open(selector)) {
     Ask(m_context, kConnectDrive, nullptr, PromptIcon::Warning, PromptButtons::Ok);
     return;

@@ -3,10 +3,12 @@
 
 #include "base/messages.h"
 #include "partition/partition_scan.h"
+#include "platform/text.h"
 #include "recovery/selected_volume.h"
 #include "shell/base_wnd.h"
 #include "shell/drive_listing_wnd.h"
 #include "shell/image_dialog.h"
+#include "shell/page_helpers.h"
 
 namespace kavo::shell {
 
@@ -23,6 +25,15 @@ constexpr wchar_t kSavePartitions[] = L"Do you want to save these patitions for 
 constexpr wchar_t kAdvanceSearch[] =
     L"Do you want to go for advance search? In advance search you can select the file "
     L"formats/scanners for better results.";
+
+// A disk-image container that cannot be read is named with its reason below the message.
+std::wstring OpenFailedText(const CDisk& source) {
+  std::wstring text = kOpenFailed;
+  if (source.m_nOpenFailure == OpenFailure::Container) {
+    text += L"\n" + Wide(platform::Utf8ToUtf16(OpenFailureText(source)));
+  }
+  return text;
+}
 
 void Tell(ShellContext& context, const wchar_t* text, const wchar_t* caption, PromptIcon icon) {
   Ask(context, text, caption, icon, PromptButtons::Ok);
@@ -41,7 +52,7 @@ void SelectFormats(ShellContext& context) {
 bool NamesImageFile(const DriveListEntry& entry) {
   std::u16string upper = entry.name;
   for (char16_t& c : upper) c = static_cast<char16_t>(std::towupper(c));
-  return upper.find(u".IMG") != std::u16string::npos || HasImageExtension(entry.name);
+  return upper.find(u".IMG") != std::u16string::npos || IsImageFileSelector(entry.name);
 }
 
 // The image's search as chosen in the dialog.
@@ -89,7 +100,7 @@ void OpenSelectedSource(ShellContext& context, const DriveListEntry* selected) {
     source.m_nSourceKind = SourceKind::ImageFile;
     // An image that cannot be opened is not offered a search that cannot read it.
     if (!source.Open(entry.name)) {
-      Tell(context, kOpenFailed, L"Error", PromptIcon::Error);
+      Tell(context, OpenFailedText(source).c_str(), L"Error", PromptIcon::Error);
       return;
     }
     CImageDialog dialog(context.imageScanType);
@@ -103,7 +114,7 @@ void OpenSelectedSource(ShellContext& context, const DriveListEntry* selected) {
       source.m_nSourceKind = SourceKind::ImageFile;
     }
     if (!source.Open(SelectorForEntry(entry, operation))) {
-      Tell(context, kOpenFailed, L"Error", PromptIcon::Error);
+      Tell(context, OpenFailedText(source).c_str(), L"Error", PromptIcon::Error);
       return;
     }
     source.m_nStartSector = 0;

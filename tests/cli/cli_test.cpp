@@ -1,6 +1,8 @@
 // kavo-cli as a user runs it: exit codes, the first line of errors, the output formats.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "cli/cli_support.h"
 #include "support/process.h"
 #include "support/test_paths.h"
@@ -57,10 +59,13 @@ TEST(CliInfo, DescribesAnImageFile) {
 
 TEST(CliInfo, ReportsSourcesThatCannotBeOpened) {
   test::ScratchDir dir;
-  const auto iso = dir / "cd.iso";
-  test::WritePatternFile(iso, 4096);
+  // Any existing file is an image, but one that starts as a container of an unknown version
+  // is refused rather than read as raw sectors.
+  const auto odd = dir / "cd.iso";
+  test::WritePatternFile(odd, 4096);
+  std::fstream(odd, std::ios::binary | std::ios::in | std::ios::out).write("QFI\xfb\0\0\0\x09", 8);
   for (const std::string& source :
-       {(dir / "missing.img").string(), iso.string(), std::string("!x"), dir.path().string()}) {
+       {(dir / "missing.img").string(), odd.string(), std::string("!x"), dir.path().string()}) {
     const auto r = Cli({"info", source});
     EXPECT_EQ(r.exitCode, 1) << source;
     EXPECT_EQ(r.err.rfind("kavo-cli: Failed to open disk.", 0), 0u) << r.err;

@@ -389,6 +389,15 @@ ErrorKind ClassifyError(ErrorCode code) {
   return ErrorKind::Other;
 }
 
+ErrorCode FaultCode(Fault fault) {
+  switch (fault) {
+    case Fault::Read: return EIO;
+    case Fault::WriteProtected: return EROFS;
+    case Fault::BadPosition: break;
+  }
+  return EINVAL;
+}
+
 std::string ErrorText(ErrorCode code) {
   return std::strerror(static_cast<int>(code));
 }

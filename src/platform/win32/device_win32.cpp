@@ -310,6 +310,15 @@ ErrorKind ClassifyError(ErrorCode code) {
   return ErrorKind::Other;
 }
 
+ErrorCode FaultCode(Fault fault) {
+  switch (fault) {
+    case Fault::Read: return ERROR_READ_FAULT;
+    case Fault::WriteProtected: return ERROR_WRITE_PROTECT;
+    case Fault::BadPosition: break;
+  }
+  return ERROR_NEGATIVE_SEEK;
+}
+
 std::string ErrorText(ErrorCode code) {
   wchar_t* text = nullptr;
   const DWORD n = FormatMessageW(

@@ -17,7 +17,7 @@ test_packages=(
   make pkg-config ccache
   libgtest-dev googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64
-  gdisk ntfs-3g exfatprogs exfat-fuse fuse3 sleuthkit
+  gdisk ntfs-3g exfatprogs exfat-fuse fuse3 libfuse3-dev sleuthkit
   imagemagick testdisk clang libclang-rt-14-dev dmsetup
   # real files for the scanners' tests
   ffmpeg lame vorbis-tools opus-tools sox abcmidi zip unzip fastjar openjdk-17-jdk-headless

@@ -22,7 +22,7 @@
 #include "base/message_sink.h"
 #include "base/progress.h"
 #include "base/prompter.h"
-#include "copy/rescue_map.h"
+#include "disk/rescue_map.h"
 #include "disk/storage.h"
 #include "platform/device.h"
 

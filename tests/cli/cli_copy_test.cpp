@@ -300,6 +300,36 @@ TEST(CliCopyDevices, MapsCarryOverToAndFromDdrescue) {
                            test::Quoted(dir / "k.img.map")),
             0);
 }
+
+TEST(CliCopyDevices, FilesOfAPartialImageTouchingUnreadSectorsAreReportedPartial) {
+  test::ScratchDir dir;
+  if (!test::MakeFatVolume(dir / "fat.img", 20, dir.path())) {
+    GTEST_SKIP() << "mkfs.fat or mcopy is missing or failed";
+  }
+  const std::string volume = Bytes(dir / "fat.img", 0, 20 << 20);
+  const size_t data = volume.find("0,1,2,3,4,5,6,");
+  ASSERT_NE(data, std::string::npos);
+  // One 4 KiB page well inside numbers.dat fails.
+  const uint64_t bad = (data / 4096 + 8) * 8;
+  std::string why;
+  test::FaultyMedia media(dir / "fat.img",
+                          "--bad " + std::to_string(bad) + "-" + std::to_string(bad + 7),
+                          dir.path(), why);
+  if (media.device().empty()) GTEST_SKIP() << why;
+  const fs::path image = dir / "part.img";
+  auto r = Cli({"image", media.device(), image.string(), "--retries", "0"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+
+  r = Cli({"recover", image.string(), "--out", (dir / "out").string()});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("partial: "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("numbers.dat"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("readme.txt"), std::string::npos) << r.err;
+  // Without its map the same image reads whole, fillers and all.
+  fs::remove(dir / "part.img.map");
+  r = Cli({"recover", image.string(), "--out", (dir / "again").string()});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+}
 #endif
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "copy/rescue_map.h"
+#include "disk/rescue_map.h"
 
 #include <algorithm>
 #include <cctype>

@@ -111,8 +111,7 @@ int CloneCommand(const ParsedArgs& args) {
 
   if (const auto map = args.Value("--map")) {
     source.m_mapFile = std::filesystem::path(*map);
-    if (!args.Has("--restart") &&
-        platform::ClassifyPath(*map) == platform::PathKind::RegularFile) {
+    if (!args.Has("--restart") && platform::ClassifyPath(*map) == platform::PathKind::RegularFile) {
       if (const std::string why = source.LoadMap(source.m_mapFile); !why.empty()) {
         ErrorLine("the map " + Utf8(*map) + " does not fit this source (" + why +
                   "); give --restart to start the clone over");

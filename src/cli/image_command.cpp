@@ -51,13 +51,12 @@ int ImageCommand(const ParsedArgs& args) {
   }
 
   // An image with its map goes on where the last run stopped, unless told to start over.
-  const std::filesystem::path mapPath =
-      args.Value("--map") ? std::filesystem::path(*args.Value("--map"))
-                          : DefaultMapPath(std::filesystem::path(path));
-  const bool resume = !args.Has("--restart") &&
-                      destinationKind == platform::PathKind::RegularFile &&
-                      platform::ClassifyPath(mapPath.u16string()) ==
-                          platform::PathKind::RegularFile;
+  const std::filesystem::path mapPath = args.Value("--map")
+                                            ? std::filesystem::path(*args.Value("--map"))
+                                            : DefaultMapPath(std::filesystem::path(path));
+  const bool resume =
+      !args.Has("--restart") && destinationKind == platform::PathKind::RegularFile &&
+      platform::ClassifyPath(mapPath.u16string()) == platform::PathKind::RegularFile;
   if (resume) {
     if (const std::string why = source.LoadMap(mapPath); !why.empty()) {
       ErrorLine("the map " + Utf8(mapPath.u16string()) + " does not fit this source (" + why +

@@ -42,10 +42,10 @@ CopyProgress CopyProgressMeter::Sample(std::chrono::steady_clock::time_point now
   const uint64_t range = m_counters.rangeBytes.load(std::memory_order_relaxed);
   const uint64_t done = progress.rescuedBytes + progress.badBytes;
   // Once a read has failed, the rest may go at any speed: no estimate is better than a wrong one.
-  if (progress.phase == CopyPhase::Copying && progress.errors == 0 &&
-      progress.bytesPerSecond > 0 && range >= done) {
-    progress.secondsLeft = static_cast<uint64_t>(static_cast<double>(range - done) /
-                                                 progress.bytesPerSecond);
+  if (progress.phase == CopyPhase::Copying && progress.errors == 0 && progress.bytesPerSecond > 0 &&
+      range >= done) {
+    progress.secondsLeft =
+        static_cast<uint64_t>(static_cast<double>(range - done) / progress.bytesPerSecond);
   }
   return progress;
 }
@@ -66,8 +66,7 @@ std::string CopyProgressJson(const CopyProgress& progress) {
          ",\"bad_bytes\":" + std::to_string(progress.badBytes) +
          ",\"errors\":" + std::to_string(progress.errors) + ",\"bytes_per_second\":" + rate +
          ",\"seconds_left\":" +
-         (progress.secondsLeft ? std::to_string(*progress.secondsLeft) : std::string("null")) +
-         "}";
+         (progress.secondsLeft ? std::to_string(*progress.secondsLeft) : std::string("null")) + "}";
 }
 
 }  // namespace kavo

@@ -18,8 +18,8 @@ struct CopyProgress {
   uint64_t rescuedBytes = 0;
   uint64_t badBytes = 0;
   uint64_t errors = 0;
-  double bytesPerSecond = 0;              // rescued bytes per second over the last minute
-  std::optional<uint64_t> secondsLeft;    // nothing: unknown
+  double bytesPerSecond = 0;            // rescued bytes per second over the last minute
+  std::optional<uint64_t> secondsLeft;  // nothing: unknown
 };
 
 // Samples the counters of a running copy; keeps a minute of samples for the rate.

@@ -250,6 +250,14 @@ bool CDiskCopy::WriteMapped(const uint8_t* buffer, uint32_t bytes, uint64_t sect
   return false;
 }
 
+bool CDiskCopy::NextArea(BlockStatus status, CopyDirection direction, uint64_t at,
+                         MapBlock* block) const {
+  const uint64_t ss = m_nSectorSize;
+  return direction == CopyDirection::Forward
+             ? m_map.NextBlock(status, at * ss, m_nCopyEnd * ss, block)
+             : m_map.PreviousBlock(status, m_nCopyStart * ss, at * ss, block);
+}
+
 void CDiskCopy::Mark(uint64_t first, uint64_t end, BlockStatus status) {
   m_map.Set(first * m_nSectorSize, end * m_nSectorSize, status);
   m_map.position = first * m_nSectorSize;
@@ -285,8 +293,7 @@ void CDiskCopy::Report(bool now) {
   const uint64_t open = m_map.Bytes(BlockStatus::NonTried, from, to) +
                         m_map.Bytes(BlockStatus::NonTrimmed, from, to) +
                         m_map.Bytes(BlockStatus::NonScraped, from, to);
-  const uint64_t done = std::min(to - from, to - from - std::min(open, to - from));
-  if (m_pProgress) m_pProgress->SetPosition(from + done);
+  if (m_pProgress) m_pProgress->SetPosition(to - std::min(open, to - from));
   if (m_pProgressWindow) m_pProgressWindow->Send(UM_PROGRESS, 0, 0);
   if (time - m_lastSave >= kMapSaveInterval) SaveMap();
 }
@@ -320,9 +327,7 @@ CDiskCopy::Outcome CDiskCopy::CopyPass(CopyDirection direction, bool skipping) {
   uint64_t skip = 0;
   uint64_t at = forward ? m_nCopyStart : m_nCopyEnd;  // next sector, or the end of the rest
   MapBlock block;
-  while (forward ? m_map.NextBlock(BlockStatus::NonTried, at * ss, m_nCopyEnd * ss, &block)
-                 : m_map.PreviousBlock(BlockStatus::NonTried, m_nCopyStart * ss, at * ss,
-                                       &block)) {
+  while (NextArea(BlockStatus::NonTried, direction, at, &block)) {
     const uint64_t s = std::max({FirstSector(block), m_nCopyStart, forward ? at : 0});
     const uint64_t e = std::min({EndSector(block), m_nCopyEnd, forward ? m_nCopyEnd : at});
     if (s >= e) {
@@ -353,7 +358,8 @@ CDiskCopy::Outcome CDiskCopy::CopyPass(CopyDirection direction, bool skipping) {
         // Past an error the next read lands further on, the further the longer errors go on; what
         // is jumped stays non-tried for the next pass.
         skip = skip == 0 ? fine : std::min(skip * 2, maxSkip);
-        at = forward ? std::min(m_nCopyEnd, at + skip) : std::max(m_nCopyStart, at - std::min(at, skip));
+        at = forward ? std::min(m_nCopyEnd, at + skip)
+                     : std::max(m_nCopyStart, at - std::min(at, skip));
       }
     } else {
       skip = 0;
@@ -383,13 +389,10 @@ CDiskCopy::Outcome CDiskCopy::CopySector(uint64_t sector, BlockStatus failed, bo
 
 CDiskCopy::Outcome CDiskCopy::TrimPass(CopyDirection direction) {
   m_map.phase = CopyPhase::Trimming;
-  const uint64_t ss = m_nSectorSize;
   const bool forward = direction == CopyDirection::Forward;
   MapBlock block;
   uint64_t at = forward ? m_nCopyStart : m_nCopyEnd;
-  while (forward ? m_map.NextBlock(BlockStatus::NonTrimmed, at * ss, m_nCopyEnd * ss, &block)
-                 : m_map.PreviousBlock(BlockStatus::NonTrimmed, m_nCopyStart * ss, at * ss,
-                                       &block)) {
+  while (NextArea(BlockStatus::NonTrimmed, direction, at, &block)) {
     const uint64_t s = std::max(FirstSector(block), m_nCopyStart);
     const uint64_t e = std::min(EndSector(block), m_nCopyEnd);
     at = forward ? e : s;
@@ -421,13 +424,10 @@ CDiskCopy::Outcome CDiskCopy::TrimPass(CopyDirection direction) {
 
 CDiskCopy::Outcome CDiskCopy::ScrapePass(CopyDirection direction) {
   m_map.phase = CopyPhase::Scraping;
-  const uint64_t ss = m_nSectorSize;
   const bool forward = direction == CopyDirection::Forward;
   MapBlock block;
   uint64_t at = forward ? m_nCopyStart : m_nCopyEnd;
-  while (forward ? m_map.NextBlock(BlockStatus::NonScraped, at * ss, m_nCopyEnd * ss, &block)
-                 : m_map.PreviousBlock(BlockStatus::NonScraped, m_nCopyStart * ss, at * ss,
-                                       &block)) {
+  while (NextArea(BlockStatus::NonScraped, direction, at, &block)) {
     const uint64_t s = std::max(FirstSector(block), m_nCopyStart);
     const uint64_t e = std::min(EndSector(block), m_nCopyEnd);
     at = forward ? e : s;
@@ -444,14 +444,12 @@ CDiskCopy::Outcome CDiskCopy::ScrapePass(CopyDirection direction) {
 
 CDiskCopy::Outcome CDiskCopy::RetryPass(CopyDirection direction) {
   m_map.phase = CopyPhase::Retrying;
-  const uint64_t ss = m_nSectorSize;
   const bool forward = direction == CopyDirection::Forward;
   for (int32_t k = 1; k <= m_nRetryAttempts; ++k) {
     m_map.pass = k;
     MapBlock block;
     uint64_t at = forward ? m_nCopyStart : m_nCopyEnd;
-    while (forward ? m_map.NextBlock(BlockStatus::Bad, at * ss, m_nCopyEnd * ss, &block)
-                   : m_map.PreviousBlock(BlockStatus::Bad, m_nCopyStart * ss, at * ss, &block)) {
+    while (NextArea(BlockStatus::Bad, direction, at, &block)) {
       const uint64_t s = std::max(FirstSector(block), m_nCopyStart);
       const uint64_t e = std::min(EndSector(block), m_nCopyEnd);
       at = forward ? e : s;
@@ -530,9 +528,9 @@ bool CDiskCopy::Finish(Outcome outcome, MessageSink& progressWindow) {
     }
   }
   if (!SaveMap()) {
-    AppendLines({"The map " + platform::Utf16ToUtf8(m_mapFile.u16string()) +
-                 " could not be written."},
-                false);
+    AppendLines(
+        {"The map " + platform::Utf16ToUtf8(m_mapFile.u16string()) + " could not be written."},
+        false);
   }
   CloseBoth();
   if (outcome == Outcome::Stopped && m_pProgress) m_pProgress->SetState(PS_STOPPED);

@@ -166,7 +166,8 @@ class CDiskCopy {
   // be reached.
   bool SeekToSector(platform::RawDevice* device, uint64_t sector) const;
   bool PrepareDestination(CopyDirection direction);
-  // Prepares the destination and sizes the chunk buffer. False when the copy cannot start or a stop came first.
+  // Prepares the destination and sizes the chunk buffer. False when the copy cannot start or a stop
+  // came first.
   bool BeginCopy(CopyDirection direction);
   // The passes, each over the blocks of the map still in its status.
   Outcome CopyPass(CopyDirection direction, bool skipping);
@@ -184,6 +185,9 @@ class CDiskCopy {
   uint64_t EndSector(const MapBlock& block) const {
     return (block.end + m_nSectorSize - 1) / m_nSectorSize;
   }
+  // The next block of `status` from sector `at` on (forward) or before it (reverse), within the
+  // range.
+  bool NextArea(BlockStatus status, CopyDirection direction, uint64_t at, MapBlock* block) const;
   void Mark(uint64_t first, uint64_t end, BlockStatus status);
   // Progress and the map file, no more often than every so often unless `now`.
   void Report(bool now);

@@ -86,8 +86,7 @@ MapBlock RescueMap::BlockAt(uint64_t at) const {
   return {it->first, EndOf(it), it->second};
 }
 
-bool RescueMap::NextBlock(BlockStatus status, uint64_t from, uint64_t limit,
-                          MapBlock* out) const {
+bool RescueMap::NextBlock(BlockStatus status, uint64_t from, uint64_t limit, MapBlock* out) const {
   if (from >= limit) return false;
   auto it = m_blocks.upper_bound(from);
   if (it != m_blocks.begin()) --it;
@@ -208,8 +207,7 @@ bool RescueMap::Save(const std::filesystem::path& path) const {
   FILE* file = std::fopen(fresh.c_str(), "wb");
 #endif
   if (!file) return false;
-  bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
-            std::fflush(file) == 0;
+  bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size() && std::fflush(file) == 0;
 #ifdef _WIN32
   ok = ok && _commit(_fileno(file)) == 0;
 #else

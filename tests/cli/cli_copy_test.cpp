@@ -221,8 +221,8 @@ TEST(CliCopyDevices, KilledImagingGoesOnToTheResultOfOneRun) {
   test::WritePatternFile(dir / "base.img", 8 << 20);
   std::string why;
   // Slow enough that the map is written (every few seconds) well before the end.
-  test::FaultyMedia media(dir / "base.img",
-                          "--bad 1000-1007 --bad 9000-9063 --slow 0-16383:3", dir.path(), why);
+  test::FaultyMedia media(dir / "base.img", "--bad 1000-1007 --bad 9000-9063 --slow 0-16383:3",
+                          dir.path(), why);
   if (media.device().empty()) GTEST_SKIP() << why;
   const std::string one = (dir / "one.img").string();
   const std::string two = (dir / "two.img").string();
@@ -282,7 +282,8 @@ TEST(CliCopyDevices, MapsCarryOverToAndFromDdrescue) {
             0);
   ASSERT_NE(MapBlocks(dir / "a.map").find("  *"), std::string::npos) << MapBlocks(dir / "a.map");
   ASSERT_EQ(stamp(a), 0);
-  auto r = Cli({"image", (dir / "base.img").string(), a.string(), "--map", (dir / "a.map").string()});
+  auto r =
+      Cli({"image", (dir / "base.img").string(), a.string(), "--map", (dir / "a.map").string()});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_TRUE(stamped(a));
   EXPECT_EQ(MapBlocks(dir / "a.map"), "0x00000000  0x00800000  +\n");
@@ -296,9 +297,9 @@ TEST(CliCopyDevices, MapsCarryOverToAndFromDdrescue) {
                            test::Quoted(dir / "k.img.map") + " >/dev/null 2>&1"),
             0);
   EXPECT_TRUE(stamped(k));
-  EXPECT_EQ(test::RunShell("grep -q '^0x00000000  *0x00800000  *+' " +
-                           test::Quoted(dir / "k.img.map")),
-            0);
+  EXPECT_EQ(
+      test::RunShell("grep -q '^0x00000000  *0x00800000  *+' " + test::Quoted(dir / "k.img.map")),
+      0);
 }
 
 TEST(CliCopyDevices, FilesOfAPartialImageTouchingUnreadSectorsAreReportedPartial) {

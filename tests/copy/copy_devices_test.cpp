@@ -147,7 +147,8 @@ TEST(CopyDevices, SalvagesTheErrorSectorsOfAFailingDevice) {
   const std::string out = Quoted(dir / "out.img");
   EXPECT_EQ(test::RunShell("cmp -n 512000 " + base + " " + out), 0);
   EXPECT_EQ(test::RunShell("cmp -i 516096 " + base + " " + out), 0);
-  EXPECT_EQ(test::RunShell("dd if=" + out + " bs=512 skip=1000 count=8 2>/dev/null | "
+  EXPECT_EQ(test::RunShell("dd if=" + out +
+                           " bs=512 skip=1000 count=8 2>/dev/null | "
                            "tr -d '\\0' | grep -q 'BAD SECTORS'"),
             0);
   EXPECT_EQ(test::RunShell("grep -q 'Sector No.\t:\t1000' " + Quoted(dir / "dm.log")), 0);

@@ -457,9 +457,9 @@ TEST(CopyRescue, GoodDataFirstThenBadSectorsInTheMap) {
     EXPECT_EQ(rig.source.m_counters.rescuedBytes.load(), (2 * kChunk - 2) * 512);
     EXPECT_EQ(rig.source.m_counters.badBytes.load(), 2u * 512);
     EXPECT_EQ(rig.source.m_counters.errors.load(), 1u);
-    EXPECT_EQ(rig.DestinationSector(1001),
-              direction == CopyDirection::Forward ? ExhaustedForwardFiller()
-                                                  : ExhaustedReverseFiller());
+    EXPECT_EQ(rig.DestinationSector(1001), direction == CopyDirection::Forward
+                                               ? ExhaustedForwardFiller()
+                                               : ExhaustedReverseFiller());
     EXPECT_EQ(rig.DestinationSector(kChunk + 5), rig.SourceSector(kChunk + 5));
     EXPECT_EQ(rig.source.m_map.phase, CopyPhase::Finished);
   }
@@ -529,9 +529,9 @@ TEST(RescueMap, ParsesForeignMapsAndRefusesBrokenOnes) {
        "0+2*3?"},
       {"0x0 -\n0x0 0x200 /\n0x200 0x200 /\n0x400 0x200 -\n", "0/2-"},  // no pass, equal neighbours
       {"0 + 1\n0 1024 +\n", "0+"},
-      {"0x0 ? 1\n0x0 0x200 +\n0x400 0x200 -\n", ""},   // gap
-      {"0x0 ? 1\n0x0 0x200 +\n0x100 0x200 -\n", ""},   // overlap
-      {"0x0 ? 1\n0x0 0x200 x\n", ""},                  // unknown status
+      {"0x0 ? 1\n0x0 0x200 +\n0x400 0x200 -\n", ""},  // gap
+      {"0x0 ? 1\n0x0 0x200 +\n0x100 0x200 -\n", ""},  // overlap
+      {"0x0 ? 1\n0x0 0x200 x\n", ""},                 // unknown status
       {"0x0 ? 1\n0x0 0xFFFFFFFFFFFFFFFF +\n0xFFFFFFFFFFFFFFFF 0x10 +\n", ""},
       {"garbage\n", ""},
   };

@@ -49,8 +49,12 @@ class FaultyMedia {
   FaultyMedia& operator=(const FaultyMedia&) = delete;
 
   // The loop device over the failing file, or empty.
-  std::string device() const { return m_loop ? m_loop->path() : std::string(); }
-  std::filesystem::path file() const { return m_mount / "disk"; }
+  std::string device() const {
+    return m_loop ? m_loop->path() : std::string();
+  }
+  std::filesystem::path file() const {
+    return m_mount / "disk";
+  }
 
  private:
   std::filesystem::path m_mount;

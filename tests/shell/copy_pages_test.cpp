@@ -241,6 +241,13 @@ TEST_F(CopyPagesVolumes, CancellingAnImagingAsksThenEndsItAsTerminated) {
   m_kavo.Click(NextButton());
   m_kavo.Answer(m_kavo.WaitForMessageBox(10000), IDYES);
   ASSERT_TRUE(test::WaitUntil([&] { return m_kavo.Find(L"CScanSBar") != nullptr; }, 10000));
+  // The copy's figures under the progress rows, renewed every second.
+  EXPECT_TRUE(test::WaitUntil(
+      [&] {
+        const std::wstring figures = test::TextOf(GetDlgItem(m_kavo.Find(L"CScanWnd"), 4017));
+        return figures.rfind(L"rescued ", 0) == 0 && figures.find(L", copying, ") != figures.npos;
+      },
+      5000));
 
   m_kavo.Click(m_kavo.Control(m_kavo.Find(L"CScanSBar"), 403));  // Cancel
   test::MessageBoxSeen box = m_kavo.WaitForMessageBox(10000);

@@ -5,9 +5,10 @@
 # written over and over, so no reader gains from holes or zero pages. The kavo image is checked
 # against the device by SHA-256.
 #
-# Where device-mapper works, a 256 MiB device made of linear ranges with a few "error" ranges
-# between them is then imaged with one retry, and the rate of that salvage and the bad sectors its
-# log counts are printed.
+# Then a 256 MiB failing device (a FUSE file served by tests/faulty_media, with a loop device over
+# it) with a few unreadable ranges and a flaky one is imaged by kavo-cli and ddrescue with one
+# retry each, and the time and the rescued and bad bytes of each map are printed. FAULTY_MEDIA
+# names the faulty_media program (default: the one built beside kavo-cli).
 #
 # Usage: bench/imaging.sh PATH/TO/kavo-cli [WORK_DIR]        (as root)
 #
@@ -50,14 +51,18 @@ map=$work/imaging-out.map
 log=$work/imaging-kavo.log
 err=$work/imaging-tool.err
 
+mount=$work/imaging-faulty
+faulty=${FAULTY_MEDIA:-$(dirname "$cli")/../../tests/faulty_media}
+
 loop=""
 salvage_loop=""
-dm_name=""
+mounted=0
 cleanup() {
-  if [ -n "$dm_name" ]; then dmsetup remove "$dm_name" || dmsetup remove --force "$dm_name" || true; fi
   if [ -n "$salvage_loop" ]; then losetup -d "$salvage_loop" || true; fi
+  if [ "$mounted" = 1 ]; then fusermount3 -u "$mount" || true; fi
   if [ -n "$loop" ]; then losetup -d "$loop" || true; fi
-  rm -f "$source_file" "$block" "$salvage_file" "$out" "$map" "$log" "$err"
+  rmdir "$mount" 2>/dev/null || true
+  rm -f "$source_file" "$block" "$salvage_file" "$out" "$out.map" "$map" "$log" "$err"
   if [ "$made_work" = 1 ]; then rm -rf "$work"; fi
 }
 trap cleanup EXIT
@@ -93,7 +98,7 @@ run_kavo() { "$cli" image "$loop" "$out" --log "$log" >"$err" 2>&1; }
 timed() {
   local count=$1 start end
   shift
-  rm -f "$out" "$map" "$log"
+  rm -f "$out" "$out.map" "$map" "$log"
   sync
   start=$(date +%s.%N)
   if ! "$@"; then
@@ -120,7 +125,7 @@ for run in $(seq 1 "$rounds"); do
 done
 # The last copy was kavo's: its image is still there.
 got=$(sha256sum <"$out" | cut -d ' ' -f 1)
-rm -f "$out" "$map" "$log"
+rm -f "$out" "$out.map" "$map" "$log"
 
 printf 'dd bs=32M        %6.2f GB/s\n' "${best[dd]}"
 if command -v ddrescue >/dev/null; then
@@ -143,40 +148,50 @@ losetup -d "$loop"
 loop=""
 rm -f "$source_file"
 
-if ! command -v dmsetup >/dev/null; then
-  echo "salvage: skipped, dmsetup is not installed (package dmsetup)"
+if [ ! -x "$faulty" ] || [ ! -e /dev/fuse ]; then
+  echo "salvage: skipped, $faulty is not built (libfuse3-dev) or /dev/fuse is missing"
   exit 0
 fi
 head -c "${salvage_mib}M" /dev/urandom >"$salvage_file"
-salvage_loop=$(losetup -f --show "$salvage_file")
 sectors=$((salvage_mib * 2048))
-# Four unreadable ranges at 1/5, 2/5, 3/5 and 4/5 of the device. They start and end on 4 KiB,
-# since the page cache reads a block device in 4 KiB blocks: one bad sector fails its whole block.
-table=""
-at=0
+# Four unreadable ranges at 1/5, 2/5, 3/5 and 4/5 of the device, and a flaky one between the
+# first two. They start and end on 4 KiB: the device is read through the page cache in 4 KiB
+# pages, and one bad sector fails its whole page.
+faults=()
 bad=0
 for k in 1 2 3 4; do
   start=$((sectors * k / 5 / 8 * 8))
   count=$((8 << (k % 3)))  # 16, 32, 8, 16 sectors
-  table+="$at $((start - at)) linear $salvage_loop $at"$'\n'
-  table+="$start $count error"$'\n'
-  at=$((start + count))
+  faults+=(--bad "$start-$((start + count - 1))")
   bad=$((bad + count))
 done
-table+="$at $((sectors - at)) linear $salvage_loop $at"$'\n'
-name=kavo-imaging-$$
-if ! message=$(dmsetup create "$name" <<<"$table" 2>&1); then
-  echo "salvage: skipped, dmsetup create failed: $(head -n 1 <<<"$message")"
-  exit 0
-fi
-dm_name=$name
-dmsetup mknodes "$name" >/dev/null 2>&1 || true
-dm=/dev/mapper/$name
-cat "$salvage_file" >/dev/null  # the linear ranges read the backing file through the page cache
+flaky=$((sectors * 3 / 10 / 8 * 8))
+faults+=(--flaky "$flaky-$((flaky + 63)):50")
+mkdir -p "$mount"
+"$faulty" "$salvage_file" "$mount" "${faults[@]}"
+mounted=1
+salvage_loop=$(losetup -f --show "$mount/disk")
+blockdev --setra 0 "$salvage_loop"
 
-run_salvage() { "$cli" image "$dm" "$out" --retries 1 --log "$log" >"$err" 2>&1; }
-timed $((sectors * 512)) run_salvage
-found=$(tr -d '\r' <"$log" | sed -n 's/^\([0-9]*\) Bad Sector(s) encountered\.$/\1/p')
-printf 'salvage of %d bytes with %d unreadable sectors, --retries 1: %.3f s  %.2f GB/s\n' \
-  $((sectors * 512)) "$bad" "$elapsed" "$rate"
-echo "bad sectors in the log: ${found:-none reported} (the device has $bad)"
+# Bytes of the map blocks of one status.
+map_bytes() {
+  local total=0 pos size status
+  while read -r pos size status _; do
+    [[ $pos == \#* || -z $status ]] && continue
+    [ "$status" = "$2" ] && total=$((total + size))
+  done <"$1"
+  echo "$total"
+}
+run_salvage_kavo() { "$cli" image "$salvage_loop" "$out" --retries 1 --log "$log" >"$err" 2>&1; }
+run_salvage_ddrescue() { ddrescue -f -q -r1 "$salvage_loop" "$out" "$map" >"$err" 2>&1; }
+salvagers=(kavo)
+if command -v ddrescue >/dev/null; then salvagers+=(ddrescue); fi
+echo "salvage of $((sectors * 512)) bytes with $bad unreadable sectors and a flaky range, 1 retry:"
+for tool in "${salvagers[@]}"; do
+  blockdev --flushbufs "$salvage_loop"  # no pages left from the run before
+  timed $((sectors * 512)) "run_salvage_$tool"
+  tool_map=$map
+  [ "$tool" = kavo ] && tool_map=$out.map
+  printf '  %-9s %7.3f s  %6.3f GB/s  rescued %d bytes, bad %d bytes\n' "$tool" "$elapsed" \
+    "$rate" "$(map_bytes "$tool_map" +)" "$(map_bytes "$tool_map" -)"
+done

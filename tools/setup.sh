@@ -17,7 +17,7 @@ test_packages=(
   make pkg-config ccache
   libgtest-dev googletest libbenchmark-dev
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev wine64
-  gdisk ntfs-3g exfatprogs exfat-fuse fuse3 sleuthkit
+  gdisk ntfs-3g exfatprogs exfat-fuse fuse3 libfuse3-dev sleuthkit
   # disk-image containers written by the real tools
   qemu-utils ewf-tools
   imagemagick testdisk clang libclang-rt-14-dev dmsetup

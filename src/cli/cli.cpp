@@ -79,17 +79,20 @@ const Command kCommands[] = {
      "show the physical drives with their temperature and a health verdict, and the SMART\n"
      "      attributes (or NVMe health log) of each, or of DRIVE (its number or device)",
      ArgSpec{{}, {"--json"}, {}, 0, 1}, HealthCommand},
-    {"image", "image SOURCE DEST.img [--retries N] [--log FILE]",
-     "copy every sector of the source into an image file; unreadable sectors are retried N\n"
-     "      times (default 5), then filled with \"** BAD SECTORS **\" and logged",
-     ArgSpec{{"--retries", "--log"}, {}, {}, 2, 2}, ImageCommand},
+    {"image", "image SOURCE DEST.img [--retries N] [--map FILE] [--restart] [--log FILE] [--json]",
+     "copy the source into an image file, good data first: large blocks, then the edges and\n"
+     "      sectors of unread areas, then N retries (default 5); what stays unreadable is filled\n"
+     "      with \"** BAD SECTORS **\" and logged. A map (DEST.img.map or FILE) records what was\n"
+     "      rescued; a later run goes on from it unless --restart. --json: progress records",
+     ArgSpec{{"--retries", "--log", "--map"}, {"--restart", "--json"}, {}, 2, 2}, ImageCommand},
     {"clone",
      "clone SOURCE DEST [--reverse] [--source-start S --dest-start D --count N]\n"
-     "          [--retries 2|3|5] [--log FILE] [--yes]",
+     "          [--retries 2|3|5] [--map FILE [--restart]] [--log FILE] [--yes] [--json]",
      "copy the source, or N sectors of it from S, onto a drive, volume or image file (to D);\n"
-     "      --reverse walks from the end; asks before overwriting unless --yes",
-     ArgSpec{{"--source-start", "--dest-start", "--count", "--retries", "--log"},
-             {"--reverse", "--yes"},
+     "      --reverse walks from the end; asks before overwriting unless --yes; with --map the\n"
+     "      clone records what was rescued and goes on from it next time unless --restart",
+     ArgSpec{{"--source-start", "--dest-start", "--count", "--retries", "--log", "--map"},
+             {"--reverse", "--yes", "--restart", "--json"},
              {},
              2,
              2},

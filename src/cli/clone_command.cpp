@@ -109,12 +109,22 @@ int CloneCommand(const ParsedArgs& args) {
   }
   if (const int refused = Confirm(args, destinationSelector); refused != kExitOk) return refused;
 
+  if (const auto map = args.Value("--map")) {
+    source.m_mapFile = std::filesystem::path(*map);
+    if (!args.Has("--restart") && platform::ClassifyPath(*map) == platform::PathKind::RegularFile) {
+      if (const std::string why = source.LoadMap(source.m_mapFile); !why.empty()) {
+        ErrorLine("the map " + Utf8(*map) + " does not fit this source (" + why +
+                  "); give --restart to start the clone over");
+        return kExitFailed;
+      }
+    }
+  }
   source.m_nRetryAttempts = retries;
   source.m_bCloning = true;
   source.m_sourceName = sourceSelector;
   source.m_destinationName = destinationSelector;
   if (const auto log = LogOption(args)) source.m_logFile = *log;
-  return RunCopy(source, destination, kOpDiskCloning, forward, "Cloning");
+  return RunCopy(source, destination, kOpDiskCloning, forward, "Cloning", args.Has("--json"));
 }
 
 }  // namespace kavo::cli

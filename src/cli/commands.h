@@ -82,6 +82,6 @@ bool OpenCopySource(CDiskCopy& source, const std::u16string& selector,
 // Runs a prepared copy with a progress bar and Ctrl-C as the stop request, prints the counts and
 // the closing line; returns the exit code.
 int RunCopy(CDiskCopy& source, CDiskCopy& destination, uint32_t operation, bool forward,
-            const char* label);
+            const char* label, bool jsonProgress);
 
 }  // namespace kavo::cli

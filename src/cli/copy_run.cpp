@@ -41,7 +41,7 @@ bool OpenCopySource(CDiskCopy& source, const std::u16string& selector,
 }
 
 int RunCopy(CDiskCopy& source, CDiskCopy& destination, uint32_t operation, bool forward,
-            const char* label) {
+            const char* label, bool jsonProgress) {
   StderrPrompter prompter;
   source.m_pDestination = &destination;
   source.m_pPrompter = &prompter;
@@ -52,6 +52,7 @@ int RunCopy(CDiskCopy& source, CDiskCopy& destination, uint32_t operation, bool 
   spec.operation = operation;
   spec.copySource = &source;
   spec.forwardCopy = forward;
+  spec.jsonProgress = jsonProgress;
   spec.label = label;
   spec.unitBytes = 1;
   std::unique_ptr<CDisk> noVolume;
@@ -61,7 +62,12 @@ int RunCopy(CDiskCopy& source, CDiskCopy& destination, uint32_t operation, bool 
   if (source.m_nWriteFailures > 0) {
     Out(std::to_string(source.m_nWriteFailures) + " Write(s) failed.\n");
   }
+  const uint64_t mapBytes = source.m_map.Size();
+  Out(std::to_string(source.m_map.Bytes(BlockStatus::Finished, 0, mapBytes)) +
+      " byte(s) rescued, " + std::to_string(source.m_map.Bytes(BlockStatus::Bad, 0, mapBytes)) +
+      " bad.\n");
   Out("Log: " + Utf8(source.m_logFile.u16string()) + "\n");
+  if (!source.m_mapFile.empty()) Out("Map: " + Utf8(source.m_mapFile.u16string()) + "\n");
   // A reverse clone ends with the same words as a forward one, without the full stop.
   if (result.closingText != kCopyCompleted && result.closingText != kReverseCopyCompleted) {
     ErrorLine(Utf8(result.closingText.empty() ? kCopyTerminated : result.closingText));

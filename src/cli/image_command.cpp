@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 #include "cli/output.h"
+#include "cli/progress_bar.h"
 #include "copy/copy_setup.h"
 #include "platform/text.h"
 
@@ -49,8 +50,29 @@ int ImageCommand(const ParsedArgs& args) {
     return kExitFailed;
   }
 
+  // An image with its map goes on where the last run stopped, unless told to start over.
+  const std::filesystem::path mapPath = args.Value("--map")
+                                            ? std::filesystem::path(*args.Value("--map"))
+                                            : DefaultMapPath(std::filesystem::path(path));
+  const bool resume =
+      !args.Has("--restart") && destinationKind == platform::PathKind::RegularFile &&
+      platform::ClassifyPath(mapPath.u16string()) == platform::PathKind::RegularFile;
+  if (resume) {
+    if (const std::string why = source.LoadMap(mapPath); !why.empty()) {
+      ErrorLine("the map " + Utf8(mapPath.u16string()) + " does not fit this source (" + why +
+                "); give --restart to start the image over");
+      return kExitFailed;
+    }
+    const uint64_t rescued = source.m_map.Bytes(BlockStatus::Finished, 0, source.m_map.Size());
+    Err("Continuing from " + Utf8(mapPath.u16string()) + ": " + HumanBytes(rescued) +
+        " already rescued\n");
+  }
+  source.m_mapFile = mapPath;
+
   CDiskCopy destination;
-  if (!destination.OpenImage(path, platform::OpenMode::Create, source.m_nSectorSize)) {
+  if (!destination.OpenImage(path,
+                             resume ? platform::OpenMode::ReadWrite : platform::OpenMode::Create,
+                             source.m_nSectorSize)) {
     ErrorLine("Failed to create the image file " + Utf8(path) + ". " +
               destination.OpenFailureText());
     return kExitFailed;
@@ -60,7 +82,7 @@ int ImageCommand(const ParsedArgs& args) {
   source.m_destinationName = path;
   if (const auto log = LogOption(args)) source.m_logFile = *log;
 
-  return RunCopy(source, destination, kOpDiskImaging, true, "Imaging");
+  return RunCopy(source, destination, kOpDiskImaging, true, "Imaging", args.Has("--json"));
 }
 
 }  // namespace kavo::cli

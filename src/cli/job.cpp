@@ -62,11 +62,13 @@ JobResult RunJob(std::unique_ptr<CDisk>& source, const JobSpec& spec) {
   JobResult result;
   {
     ProgressBar bar(*record, spec.label, spec.unitBytes);
+    if (spec.copySource) bar.ShowCopy(spec.copySource->m_counters, spec.jsonProgress);
     context.progressWindow = &bar;
     {
       StopOnInterrupt stopper(*record);
       OperationThreadProc(context);
     }
+    if (spec.copySource) bar.Draw(true);
     bar.Finish();
   }
   if (spec.copySource) spec.copySource->m_pProgress = nullptr;

@@ -25,6 +25,7 @@ struct JobSpec {
   // Copy jobs: the source engine, wired to its destination.
   CDiskCopy* copySource = nullptr;
   bool forwardCopy = true;
+  bool jsonProgress = false;  // copy jobs: progress records on stdout
   // The progress bar: its label and the bytes per unit of the record's position.
   std::string label;
   uint64_t unitBytes = 0;

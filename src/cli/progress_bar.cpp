@@ -55,9 +55,18 @@ intptr_t ProgressBar::Send(uint32_t message, uintptr_t wParam, intptr_t) {
   return 0;
 }
 
+void ProgressBar::ShowCopy(const CopyCounters& counters, bool json) {
+  m_copy.emplace(counters);
+  m_json = json;
+}
+
 void ProgressBar::Draw(bool force) {
-  if (!m_enabled) return;
   const auto now = std::chrono::steady_clock::now();
+  if (m_json && m_copy && (force || now - m_lastJson >= std::chrono::seconds(1))) {
+    m_lastJson = now;
+    Out("{\"progress\": " + CopyProgressJson(m_copy->Sample(now)) + "}\n");
+  }
+  if (!m_enabled) return;
   if (!force && m_drawn && now - m_lastDraw < std::chrono::milliseconds(100)) return;
   m_lastDraw = now;
   const uint64_t position = m_record.Position();
@@ -71,7 +80,9 @@ void ProgressBar::Draw(bool force) {
   std::string line = "\r" + m_label + " [" + std::string(filled, '#') +
                      std::string(kWidth - filled, '.') + "] " + std::to_string(percent) + " %";
   const double seconds = std::chrono::duration<double>(now - m_start).count();
-  if (m_unitBytes > 0 && seconds > 0.2 && !m_hasOverride) {
+  if (m_copy) {
+    line += "  " + CopyProgressText(m_copy->Sample(now));
+  } else if (m_unitBytes > 0 && seconds > 0.2 && !m_hasOverride) {
     const double rate = static_cast<double>(position) * static_cast<double>(m_unitBytes) / seconds;
     line += "  " + HumanBytes(rate) + "/s";
     if (end > position && position > 0) {

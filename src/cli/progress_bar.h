@@ -4,10 +4,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "base/message_sink.h"
 #include "base/progress.h"
+#include "copy/copy_progress.h"
 
 namespace kavo::cli {
 
@@ -19,6 +21,10 @@ class ProgressBar final : public MessageSink {
   ~ProgressBar() override;
 
   intptr_t Send(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
+
+  // A copy's figures take the place of the rate and time left; with `json` they are also
+  // printed on stdout once a second as {"progress": {...}} lines.
+  void ShowCopy(const CopyCounters& counters, bool json);
 
   // Redraws now (no more than every 100 ms unless `force`).
   void Draw(bool force = false);
@@ -35,6 +41,9 @@ class ProgressBar final : public MessageSink {
   bool m_hasOverride = false;
   std::chrono::steady_clock::time_point m_start;
   std::chrono::steady_clock::time_point m_lastDraw;
+  std::optional<CopyProgressMeter> m_copy;
+  bool m_json = false;
+  std::chrono::steady_clock::time_point m_lastJson;
 };
 
 // While alive, Ctrl-C asks the job of `record` to stop (its routines honour it at their next

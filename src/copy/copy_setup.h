@@ -24,6 +24,10 @@ inline constexpr char16_t kSameSourceAndDestination[] =
     u"Source and destination drive can not be same.";
 inline constexpr char16_t kDifferentSectorSizes[] =
     u"Source and destination drive have different sector sizes. Please choose other destination.";
+inline constexpr char16_t kContinueImage[] =
+    u"This image was started before. Do you want to continue it ? (No starts it over.)";
+inline constexpr char16_t kMapDoesNotFit[] =
+    u"The map of this image does not fit the selected drive. Please choose other destination.";
 inline constexpr char16_t kRetryNote[] =
     u"Note: Too many attempts for bad sectors may damage the disk.";
 

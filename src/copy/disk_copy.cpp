@@ -263,48 +263,271 @@ bool CDiskCopy::WriteMapped(const uint8_t* buffer, uint32_t bytes, uint64_t sect
   return false;
 }
 
-CDiskCopy::Outcome CDiskCopy::CopyRange(uint64_t sector, uint64_t count, CopyDirection direction) {
+bool CDiskCopy::NextArea(BlockStatus status, CopyDirection direction, uint64_t at,
+                         MapBlock* block) const {
+  const uint64_t ss = m_nSectorSize;
+  return direction == CopyDirection::Forward
+             ? m_map.NextBlock(status, at * ss, m_nCopyEnd * ss, block)
+             : m_map.PreviousBlock(status, m_nCopyStart * ss, at * ss, block);
+}
+
+void CDiskCopy::Mark(uint64_t first, uint64_t end, BlockStatus status) {
+  m_map.Set(first * m_nSectorSize, end * m_nSectorSize, status);
+  m_map.position = first * m_nSectorSize;
+}
+
+bool CDiskCopy::SaveMap() {
+  m_lastSave = std::chrono::steady_clock::now();
+  if (m_mapFile.empty()) return true;
+  // The image must hold what the map says it holds before the map says it.
+  if (m_pDestination && m_pDestination->m_hDevice) m_pDestination->m_hDevice->Flush();
+  return m_map.Save(m_mapFile);
+}
+
+void CDiskCopy::Report(bool now) {
+  const auto time = std::chrono::steady_clock::now();
+  if (!now && time - m_lastReport < kReportInterval) return;
+  m_lastReport = time;
+  const uint64_t from = m_nCopyStart * m_nSectorSize;
+  const uint64_t to = m_nCopyEnd * m_nSectorSize;
+  uint64_t bad = 0;
+  uint64_t errors = 0;
+  for (BlockStatus status : {BlockStatus::NonTrimmed, BlockStatus::NonScraped, BlockStatus::Bad}) {
+    bad += m_map.Bytes(status, from, to);
+    errors += m_map.Blocks(status, from, to);
+  }
+  const uint64_t rescued = m_map.Bytes(BlockStatus::Finished, from, to);
+  m_counters.rescuedBytes.store(rescued, std::memory_order_relaxed);
+  m_counters.badBytes.store(bad, std::memory_order_relaxed);
+  m_counters.errors.store(errors, std::memory_order_relaxed);
+  m_counters.phase.store(static_cast<char>(m_map.phase), std::memory_order_relaxed);
+  // The position grows as areas leave the non-tried, non-trimmed and non-scraped states, in
+  // either direction.
+  const uint64_t open = m_map.Bytes(BlockStatus::NonTried, from, to) +
+                        m_map.Bytes(BlockStatus::NonTrimmed, from, to) +
+                        m_map.Bytes(BlockStatus::NonScraped, from, to);
+  if (m_pProgress) m_pProgress->SetPosition(to - std::min(open, to - from));
+  if (m_pProgressWindow) m_pProgressWindow->Send(UM_PROGRESS, 0, 0);
+  if (time - m_lastSave >= kMapSaveInterval) SaveMap();
+}
+
+CDiskCopy::Outcome CDiskCopy::CopyPiece(uint64_t first, uint64_t count, bool* failed) {
   m_nTransferBytes = static_cast<uint32_t>(count * m_nSectorSize);
+  *failed = false;
   if (Stop()) return Outcome::Stopped;
-  if (!ReadSectors(m_hDevice.get(), sector, m_chunkBuffer.data(), m_nTransferBytes)) {
-    return SalvageChunk(sector, count, direction);
+  if (!ReadSectors(m_hDevice.get(), first, m_chunkBuffer.data(), m_nTransferBytes)) {
+    *failed = true;
+    return Outcome::Done;
   }
   if (Stop()) return Outcome::Stopped;
-  if (!WriteMapped(m_chunkBuffer.data(), m_nTransferBytes, sector)) return Outcome::WriteFailed;
+  if (!WriteMapped(m_chunkBuffer.data(), m_nTransferBytes, first)) return Outcome::WriteFailed;
+  Mark(first, first + count, BlockStatus::Finished);
   m_nSectorsCopied += count;
   if (Stop()) return Outcome::Stopped;
   return Outcome::Done;
 }
 
-CDiskCopy::Outcome CDiskCopy::SalvageChunk(uint64_t first, uint64_t count,
-                                           CopyDirection direction) {
-  m_nTransferBytes = m_nSectorSize;
-  m_sectorBuffer.assign(m_nSectorSize, 0);
-  uint8_t* buffer = m_sectorBuffer.data();
-  platform::RawDevice* source = m_hDevice.get();
-  for (uint64_t x = first; x < first + count; ++x) {
-    if (Stop()) return Outcome::Stopped;
-    const bool firstRead = ReadSectors(source, x, buffer, m_nSectorSize);
-    bool read = firstRead;
-    if (!firstRead) {
-      ++m_nBadSectors;
-      AppendBadSectorLine(x);
-      for (int32_t k = 1; !read && k <= m_nRetryAttempts; ++k) {
-        if (Stop()) return Outcome::Stopped;
-        read = ReadSectors(source, x, buffer, m_nSectorSize);
-      }
-      if (!read) {
-        LayFiller(buffer, m_nSectorSize,
-                  m_nRetryAttempts <= 0                 ? FillerKind::Short
-                  : direction == CopyDirection::Forward ? FillerKind::ExhaustedForward
-                                                        : FillerKind::ExhaustedReverse);
-      }
+CDiskCopy::Outcome CDiskCopy::CopyPass(CopyDirection direction, bool skipping) {
+  m_map.phase = CopyPhase::Copying;
+  const uint64_t ss = m_nSectorSize;
+  const uint64_t fine = std::max<uint64_t>(1, kFineBytes / ss);
+  const uint64_t maxSkip = std::max<uint64_t>(
+      fine, std::min<uint64_t>((m_nCopyEnd - m_nCopyStart) / 100, kMaxSkipBytes / ss));
+  const bool forward = direction == CopyDirection::Forward;
+  // A chunk that fails is read again in small blocks up to this sector (down to it in reverse),
+  // so only the small blocks that fail are left for trimming.
+  uint64_t fineEdge = forward ? m_nCopyStart : m_nCopyEnd;
+  uint64_t skip = 0;
+  uint64_t at = forward ? m_nCopyStart : m_nCopyEnd;  // next sector, or the end of the rest
+  MapBlock block;
+  while (NextArea(BlockStatus::NonTried, direction, at, &block)) {
+    const uint64_t s = std::max({FirstSector(block), m_nCopyStart, forward ? at : 0});
+    const uint64_t e = std::min({EndSector(block), m_nCopyEnd, forward ? m_nCopyEnd : at});
+    if (s >= e) {
+      at = forward ? e : s;
+      continue;
     }
-    if (Stop()) return Outcome::Stopped;
-    if (!WriteMapped(buffer, m_nSectorSize, x)) return Outcome::WriteFailed;
-    if (firstRead) ++m_nSectorsCopied;
+    uint64_t first = s;
+    uint64_t end = e;
+    if (forward) {
+      const uint64_t step = s < fineEdge ? fine : m_nSectorsPerChunk;
+      end = std::min(e, m_nCopyStart + ((s - m_nCopyStart) / step + 1) * step);
+    } else {
+      const uint64_t step = e > fineEdge ? fine : m_nSectorsPerChunk;
+      first = std::max(s, m_nCopyStart + ((e - 1 - m_nCopyStart) / step) * step);
+    }
+    bool failed = false;
+    if (const Outcome outcome = CopyPiece(first, end - first, &failed); outcome != Outcome::Done) {
+      return outcome;
+    }
+    if (failed && end - first > fine) {
+      fineEdge = forward ? end : first;
+      continue;
+    }
+    at = forward ? end : first;
+    if (failed) {
+      Mark(first, end, BlockStatus::NonTrimmed);
+      if (skipping) {
+        // Past an error the next read lands further on, the further the longer errors go on; what
+        // is jumped stays non-tried for the next pass.
+        skip = skip == 0 ? fine : std::min(skip * 2, maxSkip);
+        at = forward ? std::min(m_nCopyEnd, at + skip)
+                     : std::max(m_nCopyStart, at - std::min(at, skip));
+      }
+    } else {
+      skip = 0;
+    }
+    Report(!failed);
   }
   return Outcome::Done;
+}
+
+CDiskCopy::Outcome CDiskCopy::CopySector(uint64_t sector, BlockStatus failed, bool* read) {
+  m_nTransferBytes = m_nSectorSize;
+  if (Stop()) return Outcome::Stopped;
+  *read = ReadSectors(m_hDevice.get(), sector, m_sectorBuffer.data(), m_nSectorSize);
+  if (*read) {
+    if (Stop()) return Outcome::Stopped;
+    if (!WriteMapped(m_sectorBuffer.data(), m_nSectorSize, sector)) return Outcome::WriteFailed;
+    Mark(sector, sector + 1, BlockStatus::Finished);
+    ++m_nSectorsCopied;
+  } else {
+    Mark(sector, sector + 1, failed);
+    ++m_nBadSectors;
+    AppendBadSectorLine(sector);
+  }
+  Report(false);
+  return Outcome::Done;
+}
+
+CDiskCopy::Outcome CDiskCopy::TrimPass(CopyDirection direction) {
+  m_map.phase = CopyPhase::Trimming;
+  const bool forward = direction == CopyDirection::Forward;
+  MapBlock block;
+  uint64_t at = forward ? m_nCopyStart : m_nCopyEnd;
+  while (NextArea(BlockStatus::NonTrimmed, direction, at, &block)) {
+    const uint64_t s = std::max(FirstSector(block), m_nCopyStart);
+    const uint64_t e = std::min(EndSector(block), m_nCopyEnd);
+    at = forward ? e : s;
+    // Each end of the area is read sector by sector towards the other until a sector fails; what
+    // lies between the two failures is left for scraping.
+    uint64_t low = s;
+    uint64_t high = e;
+    bool read = true;
+    for (int side = 0; side < 2 && low < high; ++side) {
+      const bool fromLow = (side == 0) == forward;
+      read = true;
+      while (read && low < high) {
+        const uint64_t x = fromLow ? low : high - 1;
+        if (const Outcome outcome = CopySector(x, BlockStatus::Bad, &read);
+            outcome != Outcome::Done) {
+          return outcome;
+        }
+        if (fromLow) {
+          ++low;
+        } else {
+          --high;
+        }
+      }
+    }
+    if (low < high) Mark(low, high, BlockStatus::NonScraped);
+  }
+  return Outcome::Done;
+}
+
+CDiskCopy::Outcome CDiskCopy::ScrapePass(CopyDirection direction) {
+  m_map.phase = CopyPhase::Scraping;
+  const bool forward = direction == CopyDirection::Forward;
+  MapBlock block;
+  uint64_t at = forward ? m_nCopyStart : m_nCopyEnd;
+  while (NextArea(BlockStatus::NonScraped, direction, at, &block)) {
+    const uint64_t s = std::max(FirstSector(block), m_nCopyStart);
+    const uint64_t e = std::min(EndSector(block), m_nCopyEnd);
+    at = forward ? e : s;
+    for (uint64_t i = 0; i < e - s; ++i) {
+      bool read = false;
+      if (const Outcome outcome = CopySector(forward ? s + i : e - 1 - i, BlockStatus::Bad, &read);
+          outcome != Outcome::Done) {
+        return outcome;
+      }
+    }
+  }
+  return Outcome::Done;
+}
+
+CDiskCopy::Outcome CDiskCopy::RetryPass(CopyDirection direction) {
+  m_map.phase = CopyPhase::Retrying;
+  const bool forward = direction == CopyDirection::Forward;
+  for (int32_t k = 1; k <= m_nRetryAttempts; ++k) {
+    m_map.pass = k;
+    MapBlock block;
+    uint64_t at = forward ? m_nCopyStart : m_nCopyEnd;
+    while (NextArea(BlockStatus::Bad, direction, at, &block)) {
+      const uint64_t s = std::max(FirstSector(block), m_nCopyStart);
+      const uint64_t e = std::min(EndSector(block), m_nCopyEnd);
+      at = forward ? e : s;
+      for (uint64_t i = 0; i < e - s; ++i) {
+        const uint64_t x = forward ? s + i : e - 1 - i;
+        if (Stop()) return Outcome::Stopped;
+        if (!ReadSectors(m_hDevice.get(), x, m_sectorBuffer.data(), m_nSectorSize)) continue;
+        if (Stop()) return Outcome::Stopped;
+        if (!WriteMapped(m_sectorBuffer.data(), m_nSectorSize, x)) return Outcome::WriteFailed;
+        Mark(x, x + 1, BlockStatus::Finished);
+        Report(false);
+      }
+    }
+  }
+  m_map.pass = 1;
+  return Outcome::Done;
+}
+
+CDiskCopy::Outcome CDiskCopy::FillPass(CopyDirection direction) {
+  m_map.phase = CopyPhase::Filling;
+  const uint64_t ss = m_nSectorSize;
+  const FillerKind kind = m_nRetryAttempts <= 0                 ? FillerKind::Short
+                          : direction == CopyDirection::Forward ? FillerKind::ExhaustedForward
+                                                                : FillerKind::ExhaustedReverse;
+  const uint64_t capacity = m_chunkBuffer.size() / ss;
+  if (capacity == 0) return Outcome::Done;
+  for (uint64_t i = 0; i < capacity; ++i) LayFiller(&m_chunkBuffer[i * ss], m_nSectorSize, kind);
+  MapBlock block;
+  for (uint64_t at = m_nCopyStart;
+       m_map.NextBlock(BlockStatus::Bad, at * ss, m_nCopyEnd * ss, &block);) {
+    const uint64_t s = std::max({FirstSector(block), m_nCopyStart, at});
+    const uint64_t e = std::min(EndSector(block), m_nCopyEnd);
+    const uint64_t count = std::min(e - s, capacity);
+    at = s + count;
+    if (Stop()) return Outcome::Stopped;
+    m_nTransferBytes = static_cast<uint32_t>(count * ss);
+    if (!WriteMapped(m_chunkBuffer.data(), m_nTransferBytes, s)) return Outcome::WriteFailed;
+  }
+  return Outcome::Done;
+}
+
+CDiskCopy::Outcome CDiskCopy::Rescue(CopyDirection direction, MessageSink& progressWindow) {
+  m_pProgressWindow = &progressWindow;
+  const uint64_t bytes = m_nTotalSectors * m_nSectorSize;
+  if (m_map.Size() != bytes) m_map = RescueMap(bytes);
+  m_counters.rangeBytes.store((m_nCopyEnd - m_nCopyStart) * m_nSectorSize);
+  m_sectorBuffer.assign(m_nSectorSize, 0);
+  m_lastSave = std::chrono::steady_clock::now();
+  Report(true);
+  const CopyDirection other =
+      direction == CopyDirection::Forward ? CopyDirection::Reverse : CopyDirection::Forward;
+  Outcome outcome = CopyPass(direction, true);
+  // What the first pass jumped over is read from the other side, without jumping.
+  if (outcome == Outcome::Done) outcome = CopyPass(other, false);
+  if (outcome == Outcome::Done) outcome = TrimPass(direction);
+  if (outcome == Outcome::Done) outcome = ScrapePass(direction);
+  if (outcome == Outcome::Done) outcome = RetryPass(direction);
+  if (outcome == Outcome::Done) outcome = FillPass(direction);
+  if (outcome == Outcome::Done) {
+    m_map.phase = CopyPhase::Finished;
+    m_map.position = m_nCopyEnd * m_nSectorSize;
+  }
+  Report(true);
+  m_pProgressWindow = nullptr;
+  return outcome;
 }
 
 bool CDiskCopy::Finish(Outcome outcome, MessageSink& progressWindow) {
@@ -317,6 +540,11 @@ bool CDiskCopy::Finish(Outcome outcome, MessageSink& progressWindow) {
       outcome = Outcome::WriteFailed;
     }
   }
+  if (!SaveMap()) {
+    AppendLines(
+        {"The map " + platform::Utf16ToUtf8(m_mapFile.u16string()) + " could not be written."},
+        false);
+  }
   CloseBoth();
   if (outcome == Outcome::Stopped && m_pProgress) m_pProgress->SetState(PS_STOPPED);
   WriteLogSummary(outcome == Outcome::Done);
@@ -325,59 +553,52 @@ bool CDiskCopy::Finish(Outcome outcome, MessageSink& progressWindow) {
   return outcome == Outcome::Done;
 }
 
-bool CDiskCopy::BeginCopy(CopyDirection direction, uint64_t& chunks, uint64_t& remainder) {
+bool CDiskCopy::BeginCopy(CopyDirection direction) {
   if (!PrepareDestination(direction)) return false;
-  const uint64_t length = m_nCopyEnd - m_nCopyStart;
-  chunks = length / m_nSectorsPerChunk;
-  remainder = length % m_nSectorsPerChunk;
   if (Stop()) {
     CloseBoth();
     return false;
   }
-  m_chunkBuffer.assign(chunks > 0 ? m_nChunkBytes : remainder * m_nSectorSize, 0);
+  const uint64_t length = m_nCopyEnd - m_nCopyStart;
+  m_chunkBuffer.assign(length >= m_nSectorsPerChunk ? m_nChunkBytes : length * m_nSectorSize, 0);
   return true;
 }
 
 bool CDiskCopy::CopyForward(MessageSink& progressWindow) {
-  uint64_t chunks = 0;
-  uint64_t remainder = 0;
-  if (!BeginCopy(CopyDirection::Forward, chunks, remainder)) return false;
-  Outcome outcome = Outcome::Done;
-  for (uint64_t i = 0; i < chunks && outcome == Outcome::Done; ++i) {
-    const uint64_t s = m_nCopyStart + m_nSectorsPerChunk * i;
-    m_nCurrentChunkSector = s;
-    Notify(progressWindow, s);
-    outcome = CopyRange(s, m_nSectorsPerChunk, CopyDirection::Forward);
-  }
-  if (outcome == Outcome::Done && remainder > 0) {
-    const uint64_t r = m_nCopyEnd - remainder;
-    m_nCurrentChunkSector = r;
-    Notify(progressWindow, r);
-    outcome = CopyRange(r, remainder, CopyDirection::Forward);
-  }
-  return Finish(outcome, progressWindow);
+  if (!BeginCopy(CopyDirection::Forward)) return false;
+  return Finish(Rescue(CopyDirection::Forward, progressWindow), progressWindow);
 }
 
 bool CDiskCopy::CopyReverse(MessageSink& progressWindow) {
-  uint64_t chunks = 0;
-  uint64_t remainder = 0;
-  if (!BeginCopy(CopyDirection::Reverse, chunks, remainder)) return false;
-  // The position grows as the walk goes down: the bytes behind it are done.
-  const auto done = [&](uint64_t q) { return m_nCopyStart + (m_nCopyEnd - q); };
-  Outcome outcome = Outcome::Done;
-  if (remainder > 0) {
-    const uint64_t r = m_nCopyEnd - remainder;
-    m_nCurrentChunkSector = r;
-    Notify(progressWindow, done(r));
-    outcome = CopyRange(r, remainder, CopyDirection::Reverse);
+  if (!BeginCopy(CopyDirection::Reverse)) return false;
+  return Finish(Rescue(CopyDirection::Reverse, progressWindow), progressWindow);
+}
+
+std::string CDiskCopy::LoadMap(const std::filesystem::path& path) {
+  RescueMap map;
+  std::string why;
+  if (!map.Load(path, &why)) return why;
+  const uint64_t bytes = m_nTotalSectors * m_nSectorSize;
+  // A map of a source whose size is not a whole number of sectors also covers the odd tail.
+  if (map.Size() < bytes || map.Size() - bytes >= m_nSectorSize) {
+    return "it is for a source of " + std::to_string(map.Size()) + " bytes and this one has " +
+           std::to_string(bytes);
   }
-  for (uint64_t k = 1; k <= chunks && outcome == Outcome::Done; ++k) {
-    const uint64_t q = m_nCopyEnd - remainder - m_nSectorsPerChunk * k;
-    m_nCurrentChunkSector = q;
-    Notify(progressWindow, done(q));
-    outcome = CopyRange(q, m_nSectorsPerChunk, CopyDirection::Reverse);
+  map.Truncate(bytes);
+  m_map = std::move(map);
+  return {};
+}
+
+const char* PhaseName(CopyPhase phase) {
+  switch (phase) {
+    case CopyPhase::Copying: return "copying";
+    case CopyPhase::Trimming: return "trimming";
+    case CopyPhase::Scraping: return "scraping";
+    case CopyPhase::Retrying: return "retrying";
+    case CopyPhase::Filling: return "filling";
+    case CopyPhase::Finished: return "finished";
   }
-  return Finish(outcome, progressWindow);
+  return "copying";
 }
 
 void CDiskCopy::AppendLines(const std::vector<std::string>& lines, bool truncate) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "disk/container.h"
+#include "disk/mapped_image.h"
 #include "platform/text.h"
 
 namespace kavo {
@@ -113,6 +114,10 @@ bool CDisk::Open(const std::u16string& selector) {
     m_nOpenError = opened.error;
     return false;
   }
+  // A partial image reads as damaged wherever the map beside it says its copy did not finish.
+  if (type == platform::DeviceType::ImageFile) {
+    opened.device = WithRescueMap(std::move(opened.device), path);
+  }
 
   // The sector size is the smallest read, in 512-byte steps, that the device accepts at byte 0;
   // a container's virtual disk has 512-byte sectors.
@@ -156,7 +161,9 @@ bool CDisk::ReadSectors(void* buffer, uint32_t bytes, uint64_t sector) {
     return false;
   }
   uint32_t got = 0;
-  return m_hDevice->Read(buffer, bytes, &got);
+  if (m_hDevice->Read(buffer, bytes, &got)) return true;
+  ++m_nFailedReads;
+  return false;
 }
 
 bool CDisk::SeekToStart() {

@@ -56,6 +56,7 @@ class CDisk : public CStorage {
   VolumeParams m_volume;       // geometry of the selected volume's file system
 
   std::u16string m_devicePath;  // the path Open opened ("\\.\C:", "/dev/sdb1", the image path)
+  uint64_t m_nFailedReads = 0;  // ReadSectors calls that failed (damaged or unfinished sectors)
   OpenFailure m_nOpenFailure = OpenFailure::None;
   platform::ErrorCode m_nOpenError = 0;
   std::string m_openReason;  // why a container could not be read

@@ -175,6 +175,7 @@ std::optional<std::filesystem::path> Extractor::SaveNode(const std::filesystem::
   }
   ++m_counts.files;
   CountingOutput counted(*file);
+  const uint64_t failedReads = m_source.m_nFailedReads;
   const bool complete = WriteNodeData(node, counted);
   m_counts.bytes += counted.written;
   file.reset();  // closed first: a later write would move the dates again
@@ -186,6 +187,9 @@ std::optional<std::filesystem::path> Extractor::SaveNode(const std::filesystem::
       Problem("incomplete: " + Utf8(*path) + " (" + std::to_string(counted.written) + " of " +
               std::to_string(node.size) + " bytes)");
     }
+  } else if (m_source.m_nFailedReads != failedReads) {
+    // The readers go on past a damaged sector with zeros in its place.
+    Problem("partial: " + Utf8(*path) + " (unreadable sectors saved as zeros)");
   }
   return path;
 }

@@ -80,9 +80,28 @@ void CImagingWnd::OnNext() {
     Ask(m_context, Wide(kFailedToOpenDisk).c_str(), L"Error", PromptIcon::Error, PromptButtons::Ok);
     return;
   }
-  // Only now is the image file made (an existing one is truncated): the source is known good.
+  // An image with its map beside it can go on where its last run stopped.
+  const std::filesystem::path mapPath = DefaultMapPath(std::filesystem::path(path));
+  bool resume = false;
+  if (platform::ClassifyPath(path) == platform::PathKind::RegularFile &&
+      platform::ClassifyPath(mapPath.u16string()) == platform::PathKind::RegularFile) {
+    const PromptAnswer answer = Ask(m_context, Wide(kContinueImage).c_str(), L"Confirm",
+                                    PromptIcon::Question, PromptButtons::YesNoCancel);
+    if (answer == PromptAnswer::Cancel) return;
+    resume = answer == PromptAnswer::Yes;
+    if (resume && !source->LoadMap(mapPath).empty()) {
+      Ask(m_context, Wide(kMapDoesNotFit).c_str(), kInformation, PromptIcon::Information,
+          PromptButtons::Ok);
+      return;
+    }
+  }
+  source->m_mapFile = mapPath;
+  // Only now is the image file made (an existing one is truncated unless it is continued): the
+  // source is known good.
   auto destination = std::make_unique<CDiskCopy>();
-  if (!destination->OpenImage(path, platform::OpenMode::Create, source->m_nSectorSize)) {
+  if (!destination->OpenImage(path,
+                              resume ? platform::OpenMode::ReadWrite : platform::OpenMode::Create,
+                              source->m_nSectorSize)) {
     Ask(m_context, Wide(kFailedToOpenDestination).c_str(), L"Error", PromptIcon::Error,
         PromptButtons::Ok);
     return;

@@ -39,8 +39,7 @@ class WindowSink final : public MessageSink {
     // A scan reports after every block it reads, thousands of times a second on an empty
     // stretch of disk; each report waits for the page, so the page gets one every 50 ms, and
     // the last one, and the job does not go at the page's pace.
-    if (message == UM_PROGRESS && m_record != nullptr &&
-        m_record->Position() < m_record->End()) {
+    if (message == UM_PROGRESS && m_record != nullptr && m_record->Position() < m_record->End()) {
       const ULONGLONG now = GetTickCount64();
       if (now - m_lastProgress < 50) return 0;
       m_lastProgress = now;
@@ -163,6 +162,15 @@ void CScanWnd::CreateControls() {
     SendMessageW(value, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
     y += 30;
   }
+  const uint32_t operation = m_context.router != nullptr ? m_context.router->operation : 0;
+  if ((operation == kOpDiskImaging || operation == kOpDiskCloning) &&
+      m_context.copySource != nullptr) {
+    const HWND figures = CreateWindowExW(
+        0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_NOPREFIX, 10, y, client.right - 20, 24,
+        Handle(), reinterpret_cast<HMENU>(static_cast<INT_PTR>(kCopyFiguresId)), instance, nullptr);
+    SendMessageW(figures, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
+    m_copyMeter.emplace(m_context.copySource->m_counters);
+  }
 }
 
 void CScanWnd::FillControls() {
@@ -206,8 +214,8 @@ void CScanWnd::StartWorker() {
   if (record.State() != PS_RUNNING) record.SetState(PS_RUNNING);
 
   const HWND router = m_context.router != nullptr ? m_context.router->Handle() : nullptr;
-  m_job = std::make_shared<ScanJob>(session, Handle(), router, m_context.frame,
-                                    session.progressRecord);
+  m_job =
+      std::make_shared<ScanJob>(session, Handle(), router, m_context.frame, session.progressRecord);
   OperationContext& operation = m_job->operation;
   if (m_context.router != nullptr) {
     operation.operation = m_context.router->operation;
@@ -288,6 +296,11 @@ LRESULT CScanWnd::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         const std::time_t now = std::time(nullptr);
         m_elapsed = now > m_start ? static_cast<uint64_t>(now - m_start) : 0;
         SetDlgItemTextW(Handle(), kElapsedTimeId, Wide(ElapsedText(m_elapsed)).c_str());
+        if (m_copyMeter) {
+          const std::string figures =
+              CopyProgressText(m_copyMeter->Sample(std::chrono::steady_clock::now()));
+          SetDlgItemTextW(Handle(), kCopyFiguresId, Wide(std::string_view(figures)).c_str());
+        }
       }
       return 0;
     case WM_PAINT: {

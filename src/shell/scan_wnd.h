@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <ctime>
 #include <memory>
+#include <optional>
 
 #include "base/progress.h"
+#include "copy/copy_progress.h"
 #include "shell/shell_context.h"
 #include "shell/strip_wnd.h"
 
@@ -27,6 +29,7 @@ inline constexpr int kCompletedId = 4013;
 inline constexpr int kStartTimeId = 4014;
 inline constexpr int kElapsedTimeId = 4015;
 inline constexpr int kOperationId = 4016;
+inline constexpr int kCopyFiguresId = 4017;  // copies only: rescued, bad, phase, rate, time left
 
 struct ScanJob;
 
@@ -52,6 +55,7 @@ class CScanWnd final : public Window {
   std::time_t m_start = 0;
   uint64_t m_elapsed = 0;
   HFONT m_font = nullptr;
+  std::optional<CopyProgressMeter> m_copyMeter;
 };
 
 // The scan page's command bar: the name of the running operation.

@@ -9,6 +9,7 @@
 #include "support/process.h"
 #include "support/test_paths.h"
 #ifndef _WIN32
+#include "copy/faulty_media.h"
 #include "copy/loop_device.h"
 #endif
 
@@ -200,6 +201,135 @@ TEST(CliCopyDevices, ImagesAndClonesLoopDevicesHoldingAVolume) {
   r = Cli({"clone", (dir / "disk.img").string(), to.path(), "--source-start", "0", "--dest-start",
            "0", "--count", "1"});
   EXPECT_EQ(r.exitCode, 2);  // no --yes, no terminal
+}
+
+// The "pos size status" lines of a map, without its comments and position line.
+std::string MapBlocks(const fs::path& map) {
+  std::ifstream in(map);
+  std::string line, blocks;
+  bool position = true;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    if (!position) blocks += line + "\n";
+    position = false;
+  }
+  return blocks;
+}
+
+TEST(CliCopyDevices, KilledImagingGoesOnToTheResultOfOneRun) {
+  test::ScratchDir dir;
+  test::WritePatternFile(dir / "base.img", 8 << 20);
+  std::string why;
+  // Slow enough that the map is written (every few seconds) well before the end.
+  test::FaultyMedia media(dir / "base.img", "--bad 1000-1007 --bad 9000-9063 --slow 0-16383:3",
+                          dir.path(), why);
+  if (media.device().empty()) GTEST_SKIP() << why;
+  const std::string one = (dir / "one.img").string();
+  const std::string two = (dir / "two.img").string();
+  auto r = Cli({"image", media.device(), one, "--retries", "1"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+
+  const std::string cli = KAVO_CLI_PATH;
+  const std::string killed =
+      test::ShellLine(cli + " image " + media.device() + " " + two +
+                          " --retries 1 >/dev/null 2>&1 & p=$!; i=0; while [ ! -f " + two +
+                          ".map ] && [ $i -lt 300 ]; do sleep 0.1; i=$((i+1)); done; "
+                          "kill -9 $p; wait $p; echo $?",
+                      dir.path());
+  ASSERT_EQ(killed, "137") << "the copy ended before it could be killed";
+  const std::string partial = MapBlocks(two + ".map");
+  EXPECT_NE(partial.find("  +"), std::string::npos) << partial;
+  EXPECT_NE(partial.find("  ?"), std::string::npos) << partial;
+
+  r = Cli({"image", media.device(), two, "--retries", "1"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.err.find("Continuing from"), std::string::npos) << r.err;
+  EXPECT_EQ(test::RunShell("cmp " + test::Quoted(one) + " " + test::Quoted(two)), 0);
+  EXPECT_EQ(MapBlocks(two + ".map"), MapBlocks(one + ".map"));
+
+  // --restart starts over; a map of another source is refused.
+  Zeros(dir / "other.img", 1 << 20);
+  r = Cli({"image", (dir / "other.img").string(), two});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("does not fit this source"), std::string::npos) << r.err;
+  r = Cli({"image", (dir / "other.img").string(), two, "--restart"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+}
+
+TEST(CliCopyDevices, MapsCarryOverToAndFromDdrescue) {
+  if (!test::HaveTool("ddrescue")) GTEST_SKIP() << "ddrescue is not installed";
+  test::ScratchDir dir;
+  test::WritePatternFile(dir / "base.img", 8 << 20);
+  std::string why;
+  test::FaultyMedia media(dir / "base.img", "--bad 1000-1007", dir.path(), why);
+  if (media.device().empty()) GTEST_SKIP() << why;
+  const std::string base = test::Quoted(dir / "base.img");
+  // A stamp in an area the map marks finished shows that the other program left it alone.
+  const auto stamp = [&](const fs::path& image) {
+    return test::RunShell("printf STAMP | dd of=" + test::Quoted(image) +
+                          " bs=1 seek=4096 conv=notrunc 2>/dev/null");
+  };
+  const auto stamped = [&](const fs::path& image) {
+    return Bytes(image, 4096, 5) == "STAMP" &&
+           test::RunShell("cmp -s -i 4101 " + base + " " + test::Quoted(image)) == 0;
+  };
+
+  // ddrescue's copy pass alone leaves the failing block untrimmed; kavo-cli goes on from its map,
+  // here from the intact source.
+  const fs::path a = dir / "a.img";
+  ASSERT_EQ(test::RunShell("ddrescue -n -N " + media.device() + " " + test::Quoted(a) + " " +
+                           test::Quoted(dir / "a.map") + " >/dev/null 2>&1"),
+            0);
+  ASSERT_NE(MapBlocks(dir / "a.map").find("  *"), std::string::npos) << MapBlocks(dir / "a.map");
+  ASSERT_EQ(stamp(a), 0);
+  auto r =
+      Cli({"image", (dir / "base.img").string(), a.string(), "--map", (dir / "a.map").string()});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(stamped(a));
+  EXPECT_EQ(MapBlocks(dir / "a.map"), "0x00000000  0x00800000  +\n");
+
+  // kavo-cli's map of the failing device, finished by ddrescue from the intact source.
+  const fs::path k = dir / "k.img";
+  r = Cli({"image", media.device(), k.string(), "--retries", "0"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  ASSERT_EQ(stamp(k), 0);
+  ASSERT_EQ(test::RunShell("ddrescue -r1 " + base + " " + test::Quoted(k) + " " +
+                           test::Quoted(dir / "k.img.map") + " >/dev/null 2>&1"),
+            0);
+  EXPECT_TRUE(stamped(k));
+  EXPECT_EQ(
+      test::RunShell("grep -q '^0x00000000  *0x00800000  *+' " + test::Quoted(dir / "k.img.map")),
+      0);
+}
+
+TEST(CliCopyDevices, FilesOfAPartialImageTouchingUnreadSectorsAreReportedPartial) {
+  test::ScratchDir dir;
+  if (!test::MakeFatVolume(dir / "fat.img", 20, dir.path())) {
+    GTEST_SKIP() << "mkfs.fat or mcopy is missing or failed";
+  }
+  const std::string volume = Bytes(dir / "fat.img", 0, 20 << 20);
+  const size_t data = volume.find("0,1,2,3,4,5,6,");
+  ASSERT_NE(data, std::string::npos);
+  // One 4 KiB page well inside numbers.dat fails.
+  const uint64_t bad = (data / 4096 + 8) * 8;
+  std::string why;
+  test::FaultyMedia media(dir / "fat.img",
+                          "--bad " + std::to_string(bad) + "-" + std::to_string(bad + 7),
+                          dir.path(), why);
+  if (media.device().empty()) GTEST_SKIP() << why;
+  const fs::path image = dir / "part.img";
+  auto r = Cli({"image", media.device(), image.string(), "--retries", "0"});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+
+  r = Cli({"recover", image.string(), "--out", (dir / "out").string()});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("partial: "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("numbers.dat"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("readme.txt"), std::string::npos) << r.err;
+  // Without its map the same image reads whole, fillers and all.
+  fs::remove(dir / "part.img.map");
+  r = Cli({"recover", image.string(), "--out", (dir / "again").string()});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
 }
 #endif
 

@@ -213,8 +213,9 @@ TEST(CopyEngine, FillersByteForByte) {
   ASSERT_TRUE(reverse.Run(CopyDirection::Reverse));
   EXPECT_EQ(forward.DestinationSector(299), ExhaustedForwardFiller());
   EXPECT_EQ(reverse.DestinationSector(299), ExhaustedReverseFiller());
-  // One chunk read, then each sector once, and sector 299 twice more.
-  EXPECT_EQ(forward.src.reads.size(), 1u + 300u + 2u);
+  // The chunk, again in 64 KiB blocks (128, 128, 44 sectors), the failing block's sectors once
+  // each while trimming, and sector 299 twice more.
+  EXPECT_EQ(forward.src.reads.size(), 1u + 3u + 44u + 2u);
   EXPECT_EQ(forward.source.m_nBadSectors, 1u);
   EXPECT_EQ(Count(forward.Log(), "Bad Sector encountered."), 1u);
   EXPECT_NE(forward.Log().find("299 Sector(s) copied.\r\n1 Bad Sector(s) encountered.\r\n"),
@@ -290,8 +291,9 @@ TEST(CopyEngine, StopDuringSalvageEndsWithOneCancelledSummary) {
   const std::string log = rig.Log();
   EXPECT_EQ(Count(log, "Operation Cancelled.\r\n"), 1u) << log;
   EXPECT_EQ(Count(log, "Operation successfully completed."), 0u);
-  EXPECT_NE(log.find("Operation Cancelled.\r\n40 Sector(s) copied.\r\n1 Bad Sector(s) "
-                     "encountered.\r\n"),
+  // Every other sector was read before the retries began.
+  EXPECT_NE(log.find("Operation Cancelled.\r\n" + std::to_string(kChunk + 9) +
+                     " Sector(s) copied.\r\n1 Bad Sector(s) encountered.\r\n"),
             std::string::npos)
       << log;
   EXPECT_EQ(rig.record.State(), PS_STOPPED);
@@ -420,6 +422,139 @@ TEST(CopyLog, FileNameAndFolder) {
 #else
   EXPECT_EQ(DefaultLogFolder(), std::filesystem::current_path());
 #endif
+}
+
+}  // namespace
+}  // namespace kavo
+
+namespace kavo {
+namespace {
+
+std::string MapText(const RescueMap& map) {
+  std::string blocks;
+  MapBlock b;
+  for (uint64_t at = 0; at < map.Size(); at = b.end) {
+    b = map.BlockAt(at);
+    blocks += std::to_string(b.begin / 512) + static_cast<char>(b.status);
+  }
+  return blocks;
+}
+
+TEST(CopyRescue, GoodDataFirstThenBadSectorsInTheMap) {
+  for (CopyDirection direction : {CopyDirection::Forward, CopyDirection::Reverse}) {
+    CopyRig rig(2 * kChunk);
+    rig.source.m_nRetryAttempts = 2;
+    rig.src.failingReads[1000] = FaultDeviceState::kAlways;
+    rig.src.failingReads[1001] = FaultDeviceState::kAlways;
+    rig.src.failingReads[kChunk + 5] = 1;  // reads on its first retry
+    ASSERT_TRUE(rig.Run(direction));
+    // Both chunks, and every 64 KiB block around the errors, before any sector on its own.
+    const auto single = std::find_if(rig.src.reads.begin(), rig.src.reads.end(),
+                                     [](const auto& r) { return r.second == 1; });
+    ASSERT_NE(single, rig.src.reads.end());
+    for (auto it = single; it != rig.src.reads.end(); ++it) EXPECT_EQ(it->second, 1u);
+    EXPECT_EQ(MapText(rig.source.m_map), "0+1000-1002+");
+    EXPECT_EQ(rig.source.m_counters.rescuedBytes.load(), (2 * kChunk - 2) * 512);
+    EXPECT_EQ(rig.source.m_counters.badBytes.load(), 2u * 512);
+    EXPECT_EQ(rig.source.m_counters.errors.load(), 1u);
+    EXPECT_EQ(rig.DestinationSector(1001), direction == CopyDirection::Forward
+                                               ? ExhaustedForwardFiller()
+                                               : ExhaustedReverseFiller());
+    EXPECT_EQ(rig.DestinationSector(kChunk + 5), rig.SourceSector(kChunk + 5));
+    EXPECT_EQ(rig.source.m_map.phase, CopyPhase::Finished);
+  }
+}
+
+TEST(CopyRescue, ErrorsFurtherOnAreSkippedAndReadFromTheOtherSide) {
+  // A run of bad sectors: the first pass jumps ever further past it, the second comes back.
+  CopyRig rig(4000);
+  rig.source.m_nRetryAttempts = 0;
+  for (uint64_t s = 1000; s < 2000; ++s) rig.src.failingReads[s] = FaultDeviceState::kAlways;
+  ASSERT_TRUE(rig.Run(CopyDirection::Forward));
+  EXPECT_EQ(MapText(rig.source.m_map), "0+1000-2000+");
+  // Eight 128-sector blocks touch the bad run; the end of the source is reached after fewer
+  // than that have failed (the chunk itself is the first failure).
+  size_t failedBlocks = 0;
+  for (const auto& r : rig.src.reads) {
+    if (r.first + r.second == 4000 && r.second > 1) break;
+    failedBlocks += r.first < 2000 && r.first + r.second > 1000;
+  }
+  EXPECT_LT(failedBlocks, 1u + 8u);
+  EXPECT_EQ(rig.DestinationSector(2000), rig.SourceSector(2000));
+  EXPECT_EQ(rig.DestinationSector(1500), ShortFiller());
+}
+
+TEST(CopyRescue, StoppedCopyGoesOnFromItsMapAndEndsAsOneRun) {
+  const uint64_t sectors = 3 * kChunk;
+  const auto failing = [](FaultDeviceState& s) {
+    s.failingReads[70000] = FaultDeviceState::kAlways;
+    s.failingReads[kChunk * 2 + 9] = FaultDeviceState::kAlways;
+  };
+  CopyRig once(sectors);
+  failing(once.src);
+  ASSERT_TRUE(once.Run(CopyDirection::Forward));
+
+  CopyRig first(sectors);
+  failing(first.src);
+  int reads = 0;
+  first.src.onRead = [&](uint64_t, uint64_t) {
+    if (++reads == 3) first.record.RequestStop();
+  };
+  first.source.m_mapFile = first.dir / "copy.map";
+  EXPECT_FALSE(first.Run(CopyDirection::Forward));
+
+  CopyRig second(sectors);
+  failing(second.src);
+  second.dst.bytes = first.dst.bytes;
+  ASSERT_EQ(second.source.LoadMap(first.dir / "copy.map"), "");
+  ASSERT_TRUE(second.Run(CopyDirection::Forward));
+  // Nothing the first run finished was read again.
+  for (const auto& r : second.src.reads) EXPECT_GE(r.first + r.second, kChunk) << r.first;
+  EXPECT_EQ(second.dst.bytes, once.dst.bytes);
+  EXPECT_EQ(MapText(second.source.m_map), MapText(once.source.m_map));
+
+  // A map of another source is refused.
+  CopyRig other(sectors + 1);
+  EXPECT_NE(other.source.LoadMap(first.dir / "copy.map"), "");
+}
+
+TEST(RescueMap, ParsesForeignMapsAndRefusesBrokenOnes) {
+  struct Case {
+    const char* text;
+    const char* blocks;  // empty: refused
+  };
+  const Case cases[] = {
+      {"# Mapfile\n# current_pos  current_status  current_pass\n0x400 ? 1\n"
+       "#  pos  size  status\n0x0 0x400 +\n0x400 0x200 *\n0x600 0xA00 ?\n",
+       "0+2*3?"},
+      {"0x0 -\n0x0 0x200 /\n0x200 0x200 /\n0x400 0x200 -\n", "0/2-"},  // no pass, equal neighbours
+      {"0 + 1\n0 1024 +\n", "0+"},
+      {"0x0 ? 1\n0x0 0x200 +\n0x400 0x200 -\n", ""},  // gap
+      {"0x0 ? 1\n0x0 0x200 +\n0x100 0x200 -\n", ""},  // overlap
+      {"0x0 ? 1\n0x0 0x200 x\n", ""},                 // unknown status
+      {"0x0 ? 1\n0x0 0xFFFFFFFFFFFFFFFF +\n0xFFFFFFFFFFFFFFFF 0x10 +\n", ""},
+      {"garbage\n", ""},
+  };
+  for (const Case& c : cases) {
+    RescueMap map;
+    std::string why;
+    const bool ok = map.Parse(c.text, &why);
+    EXPECT_EQ(ok, *c.blocks != 0) << c.text << why;
+    if (ok) {
+      EXPECT_EQ(MapText(map), c.blocks) << c.text;
+    }
+  }
+  // Our own text reads back the same, and Set merges neighbours.
+  RescueMap map(8192);
+  map.Set(512, 1024, BlockStatus::Bad);
+  map.Set(1024, 2048, BlockStatus::Bad);
+  map.Set(4096, 8192, BlockStatus::Finished);
+  map.phase = CopyPhase::Scraping;
+  RescueMap back;
+  ASSERT_TRUE(back.Parse(map.Text(), nullptr));
+  EXPECT_EQ(MapText(back), "0?1-4?8+");
+  EXPECT_EQ(back.phase, CopyPhase::Scraping);
+  EXPECT_EQ(back.Size(), 8192u);
 }
 
 }  // namespace

@@ -218,6 +218,20 @@ TEST_F(CopyPagesVolumes, ImagingAVolumeWritesAnIdenticalImage) {
   const std::string log = FileBytes(L"C:\\Users\\DriveX.log");
   EXPECT_NE(log.find("Operation successfully completed."), std::string::npos) << log;
   EXPECT_NE(log.find("131072 Sector(s) copied."), std::string::npos) << log;
+
+  // The same image again: its map says it is finished; continuing it reads nothing more.
+  const HWND page = Open(UM_DISK_IMAGING, L"CImagingWnd", kImagingSource);
+  ASSERT_TRUE(Choose(page, kImagingSource, L"X:"));
+  SetDlgItemTextW(page, kImagingPath, image.c_str());
+  box = NextAndAnswer();
+  EXPECT_EQ(box.text,
+            L"This image was started before. Do you want to continue it ? (No starts it over.)");
+  m_kavo.Answer(box, IDYES);
+  box = m_kavo.WaitForMessageBox(60000);
+  EXPECT_EQ(box.text, L"Operation completed successfully.");
+  m_kavo.Answer(box, IDOK);
+  EXPECT_TRUE(FileBytes(image) == original);
+  EXPECT_NE(FileBytes(image + L".map").find("0x04000000  +"), std::string::npos);
 }
 
 // Cancel during the imaging of W: (2 GB): the question pauses the copy, Yes ends it as
@@ -227,6 +241,13 @@ TEST_F(CopyPagesVolumes, CancellingAnImagingAsksThenEndsItAsTerminated) {
   m_kavo.Click(NextButton());
   m_kavo.Answer(m_kavo.WaitForMessageBox(10000), IDYES);
   ASSERT_TRUE(test::WaitUntil([&] { return m_kavo.Find(L"CScanSBar") != nullptr; }, 10000));
+  // The copy's figures under the progress rows, renewed every second.
+  EXPECT_TRUE(test::WaitUntil(
+      [&] {
+        const std::wstring figures = test::TextOf(GetDlgItem(m_kavo.Find(L"CScanWnd"), 4017));
+        return figures.rfind(L"rescued ", 0) == 0 && figures.find(L", copying, ") != figures.npos;
+      },
+      5000));
 
   m_kavo.Click(m_kavo.Control(m_kavo.Find(L"CScanSBar"), 403));  // Cancel
   test::MessageBoxSeen box = m_kavo.WaitForMessageBox(10000);

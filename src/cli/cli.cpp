@@ -20,9 +20,10 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"info", "info SOURCE [--json]",
-     "show the kind, sector size and size of a drive, volume or image file",
-     ArgSpec{{}, {"--json"}, {}, 1, 1}, InfoCommand},
+    {"info", "info SOURCE [--json] [--verify]",
+     "show the kind, sector size and size of a drive, volume or image file (--verify: read an\n"
+     "      EWF image whole and check it against the MD5 it stores)",
+     ArgSpec{{}, {"--json", "--verify"}, {}, 1, 1}, InfoCommand},
     {"list",
      "list SOURCE [--start SECTOR | --partition N [--lost|--formatted|--load F.psi]] [--json]\n"
      "          [--save-scan F.qsv]",

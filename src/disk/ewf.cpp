@@ -8,20 +8,15 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "base/md5.h"
+#include "disk/container_reads.h"
+#include "platform/bytes.h"
 #include "platform/text.h"
 
 namespace kavo {
 namespace {
-
-#ifdef _WIN32
-constexpr platform::ErrorCode kReadFault = 30;  // ERROR_READ_FAULT
-#else
-constexpr platform::ErrorCode kReadFault = EIO;
-#endif
 
 constexpr uint8_t kSignature[8] = {'E', 'V', 'F', 0x09, 0x0D, 0x0A, 0xFF, 0x00};
 constexpr uint32_t kFileHeaderBytes = 13;
@@ -29,26 +24,6 @@ constexpr uint32_t kSectionBytes = 76;
 constexpr uint32_t kMaxSegments = 14971;  // .E01 ... .E99, .EAA ... .ZZZ
 constexpr uint32_t kMaxSectionsPerSegment = 1 << 20;
 constexpr uint32_t kMaxChunkBytes = 32 * 1024 * 1024;
-
-uint32_t Le32(const uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-uint64_t Le64(const uint8_t* p) {
-  return Le32(p) | static_cast<uint64_t>(Le32(p + 4)) << 32;
-}
-
-bool ReadDevice(platform::RawDevice& device, uint64_t offset, void* buffer, size_t bytes,
-                platform::ErrorCode* error) {
-  uint32_t got = 0;
-  if (bytes > UINT32_MAX || offset > static_cast<uint64_t>(INT64_MAX) ||
-      !device.Seek(static_cast<int64_t>(offset), platform::SeekOrigin::Begin, nullptr) ||
-      !device.Read(buffer, static_cast<uint32_t>(bytes), &got)) {
-    *error = device.LastError() ? device.LastError() : kReadFault;
-    return false;
-  }
-  if (got != bytes) *error = kReadFault;
-  return got == bytes;
-}
 
 // The extension of segment `number` (1-based), in the case of the first segment's.
 std::u16string SegmentExtension(uint32_t number, bool lower) {
@@ -123,38 +98,39 @@ bool EwfDisk::ReadTable(platform::RawDevice& device, uint64_t at, uint64_t secti
                         uint64_t dataEnd, uint32_t segment, std::string* why) {
   uint8_t head[24];
   platform::ErrorCode error = 0;
-  if (at + sizeof head > sectionEnd || !ReadDevice(device, at, head, sizeof head, &error)) {
+  if (at + sizeof head > sectionEnd ||
+      !containers::ReadExact(device, at, head, sizeof head, &error)) {
     *why = "an EWF table section is truncated";
     return false;
   }
-  if (adler32(1, head, 20) != Le32(head + 20)) return false;
-  const uint32_t count = Le32(head);
-  const uint64_t base = Le64(head + 8);
+  if (adler32(1, head, 20) != LoadLe32(head + 20)) return false;
+  const uint32_t count = LoadLe32(head);
+  const uint64_t base = LoadLe64(head + 8);
   if (count == 0 || at + 24 + 4ull * count > sectionEnd) {
     *why = "an EWF table section is truncated";
     return false;
   }
   std::vector<uint8_t> entries(4ull * count + 4);
   const bool withChecksum = at + 24 + entries.size() <= sectionEnd;
-  if (!ReadDevice(device, at + 24, entries.data(), entries.size() - (withChecksum ? 0 : 4),
-                  &error)) {
+  if (!containers::ReadExact(device, at + 24, entries.data(),
+                             entries.size() - (withChecksum ? 0 : 4), &error)) {
     *why = "an EWF table cannot be read";
     return false;
   }
-  if (withChecksum && adler32(1, entries.data(), 4 * count) != Le32(entries.data() + 4 * count))
+  if (withChecksum && adler32(1, entries.data(), 4 * count) != LoadLe32(entries.data() + 4 * count))
     return false;
   const uint64_t size = m_segmentSizes[segment];
   for (uint32_t i = 0; i < count; ++i) {
-    const uint64_t offset = base + (Le32(entries.data() + 4 * i) & 0x7FFFFFFF);
+    const uint64_t offset = base + (LoadLe32(entries.data() + 4 * i) & 0x7FFFFFFF);
     const uint64_t end =
-        i + 1 < count ? base + (Le32(entries.data() + 4 * (i + 1)) & 0x7FFFFFFF) : dataEnd;
+        i + 1 < count ? base + (LoadLe32(entries.data() + 4 * (i + 1)) & 0x7FFFFFFF) : dataEnd;
     if (offset >= end || end > size || end - offset > kMaxChunkBytes + 4ull) {
       *why = "an EWF table entry points past the end of its segment";
       return false;
     }
   }
   m_tables.push_back(Table{m_entries.size(), base, dataEnd, segment});
-  for (uint32_t i = 0; i < count; ++i) m_entries.push_back(Le32(entries.data() + 4 * i));
+  for (uint32_t i = 0; i < count; ++i) m_entries.push_back(LoadLe32(entries.data() + 4 * i));
   return true;
 }
 
@@ -163,7 +139,7 @@ std::string EwfDisk::ReadSegment(platform::RawDevice& device, uint64_t size, uin
   uint8_t header[kFileHeaderBytes];
   platform::ErrorCode error = 0;
   if (size < kFileHeaderBytes + kSectionBytes ||
-      !ReadDevice(device, 0, header, sizeof header, &error) ||
+      !containers::ReadExact(device, 0, header, sizeof header, &error) ||
       std::memcmp(header, kSignature, sizeof kSignature) != 0)
     return "EWF segment " + std::to_string(number) + " has no valid header";
   if ((header[9] | header[10] << 8) != static_cast<int>(number % 65536))
@@ -174,14 +150,15 @@ std::string EwfDisk::ReadSegment(platform::RawDevice& device, uint64_t size, uin
   bool tableRead = false;
   for (uint32_t n = 0; n < kMaxSectionsPerSegment; ++n) {
     uint8_t section[kSectionBytes];
-    if (at + kSectionBytes > size || !ReadDevice(device, at, section, sizeof section, &error))
+    if (at + kSectionBytes > size ||
+        !containers::ReadExact(device, at, section, sizeof section, &error))
       return "EWF segment " + std::to_string(number) + " is truncated";
-    if (adler32(1, section, 72) != Le32(section + 72))
+    if (adler32(1, section, 72) != LoadLe32(section + 72))
       return "an EWF section header of segment " + std::to_string(number) + " is damaged";
     const std::string type(reinterpret_cast<const char*>(section),
                            strnlen(reinterpret_cast<const char*>(section), 16));
-    const uint64_t next = Le64(section + 16);
-    const uint64_t sectionSize = Le64(section + 24);
+    const uint64_t next = LoadLe64(section + 16);
+    const uint64_t sectionSize = LoadLe64(section + 24);
     const uint64_t dataAt = at + kSectionBytes;
     const uint64_t sectionEnd = sectionSize >= kSectionBytes && sectionSize <= size - at
                                     ? at + sectionSize
@@ -193,12 +170,13 @@ std::string EwfDisk::ReadSegment(platform::RawDevice& device, uint64_t size, uin
     if ((type == "volume" || type == "disk" || type == "data") && m_nChunkBytes == 0) {
       uint8_t volume[24];
       if (dataAt + sizeof volume > size ||
-          !ReadDevice(device, dataAt, volume, sizeof volume, &error))
+          !containers::ReadExact(device, dataAt, volume, sizeof volume, &error))
         return "the EWF volume section is truncated";
-      m_nChunkCount = Le32(volume + 4);
-      const uint64_t chunkBytes = static_cast<uint64_t>(Le32(volume + 8)) * Le32(volume + 12);
-      m_nVirtualSize = Le64(volume + 16) * Le32(volume + 12);
-      if (chunkBytes == 0 || chunkBytes > kMaxChunkBytes || Le32(volume + 12) == 0 ||
+      m_nChunkCount = LoadLe32(volume + 4);
+      const uint64_t chunkBytes =
+          static_cast<uint64_t>(LoadLe32(volume + 8)) * LoadLe32(volume + 12);
+      m_nVirtualSize = LoadLe64(volume + 16) * LoadLe32(volume + 12);
+      if (chunkBytes == 0 || chunkBytes > kMaxChunkBytes || LoadLe32(volume + 12) == 0 ||
           m_nVirtualSize == 0 || m_nVirtualSize > (1ull << 50))
         return "the EWF volume section is not valid";
       m_nChunkBytes = static_cast<uint32_t>(chunkBytes);
@@ -218,7 +196,8 @@ std::string EwfDisk::ReadSegment(platform::RawDevice& device, uint64_t size, uin
       if (m_entries.size() > m_nChunkCount) return "the EWF tables hold more chunks than the disk";
     } else if (type == "hash" || type == "digest") {
       uint8_t md5[16];
-      if (dataAt + sizeof md5 <= size && ReadDevice(device, dataAt, md5, sizeof md5, &error) &&
+      if (dataAt + sizeof md5 <= size &&
+          containers::ReadExact(device, dataAt, md5, sizeof md5, &error) &&
           std::any_of(md5, md5 + 16, [](uint8_t b) { return b != 0; })) {
         std::array<uint8_t, 16> digest;
         std::memcpy(digest.data(), md5, 16);
@@ -286,13 +265,14 @@ bool EwfDisk::LoadChunk(uint64_t index, platform::ErrorCode* error) {
   m_nCached = UINT64_MAX;
   const Chunk chunk = ChunkAt(index);
   m_packed.resize(chunk.bytes);
-  if (!ReadDevice(*m_segments[chunk.segment], chunk.offset, m_packed.data(), chunk.bytes, error))
+  if (!containers::ReadExact(*m_segments[chunk.segment], chunk.offset, m_packed.data(), chunk.bytes,
+                             error))
     return false;
   m_chunk.resize(m_nChunkBytes);
   if (chunk.compressed) {
     uLongf length = m_nChunkBytes;
     if (uncompress(m_chunk.data(), &length, m_packed.data(), chunk.bytes) != Z_OK) {
-      *error = kReadFault;
+      *error = platform::FaultCode(platform::Fault::Read);
       return false;
     }
     std::memset(m_chunk.data() + length, 0, m_nChunkBytes - length);
@@ -302,8 +282,8 @@ bool EwfDisk::LoadChunk(uint64_t index, platform::ErrorCode* error) {
     const uint32_t data =
         chunk.bytes < m_nChunkBytes ? chunk.bytes - std::min(chunk.bytes, 4u) : m_nChunkBytes;
     if (chunk.bytes >= data + 4 &&
-        adler32(1, m_packed.data(), data) != Le32(m_packed.data() + data)) {
-      *error = kReadFault;
+        adler32(1, m_packed.data(), data) != LoadLe32(m_packed.data() + data)) {
+      *error = platform::FaultCode(platform::Fault::Read);
       return false;
     }
     std::memcpy(m_chunk.data(), m_packed.data(), data);

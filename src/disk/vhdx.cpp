@@ -6,20 +6,15 @@
 // file; the file is never written.
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstring>
 #include <map>
 
 #include "disk/container.h"
+#include "disk/container_reads.h"
+#include "platform/bytes.h"
 
 namespace kavo {
 namespace {
-
-#ifdef _WIN32
-constexpr platform::ErrorCode kReadFault = 30;  // ERROR_READ_FAULT
-#else
-constexpr platform::ErrorCode kReadFault = EIO;
-#endif
 
 constexpr uint64_t kKiB = 1024;
 constexpr uint64_t kMiB = 1024 * kKiB;
@@ -58,15 +53,6 @@ enum PayloadState : uint8_t {
   kPartiallyPresent = 7,
 };
 
-uint16_t Le16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | p[1] << 8);
-}
-uint32_t Le32(const uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-uint64_t Le64(const uint8_t* p) {
-  return Le32(p) | static_cast<uint64_t>(Le32(p + 4)) << 32;
-}
 Guid GuidAt(const uint8_t* p) {
   Guid g;
   std::memcpy(g.data(), p, g.size());
@@ -91,7 +77,7 @@ uint32_t Crc32c(const uint8_t* data, size_t bytes) {
 
 // The checksum of a structure whose own 4-byte checksum field at offset 4 counts as zero.
 bool ChecksumMatches(std::vector<uint8_t> bytes) {
-  const uint32_t stored = Le32(bytes.data() + 4);
+  const uint32_t stored = LoadLe32(bytes.data() + 4);
   std::memset(bytes.data() + 4, 0, 4);
   return Crc32c(bytes.data(), bytes.size()) == stored;
 }
@@ -130,25 +116,7 @@ class VhdxDisk final : public VirtualDisk {
 };
 
 bool VhdxDisk::ReadRaw(uint64_t offset, void* buffer, size_t bytes, platform::ErrorCode* error) {
-  auto* out = static_cast<uint8_t*>(buffer);
-  while (bytes > 0) {
-    const uint32_t part = static_cast<uint32_t>(std::min<size_t>(bytes, 1u << 30));
-    uint32_t got = 0;
-    if (offset > static_cast<uint64_t>(INT64_MAX) ||
-        !m_file.device->Seek(static_cast<int64_t>(offset), platform::SeekOrigin::Begin, nullptr) ||
-        !m_file.device->Read(out, part, &got)) {
-      *error = m_file.device->LastError() ? m_file.device->LastError() : kReadFault;
-      return false;
-    }
-    if (got != part) {
-      *error = kReadFault;
-      return false;
-    }
-    out += part;
-    offset += part;
-    bytes -= part;
-  }
-  return true;
+  return containers::ReadExact(*m_file.device, offset, buffer, bytes, error);
 }
 
 bool VhdxDisk::ReadFile(uint64_t offset, void* buffer, size_t bytes, platform::ErrorCode* error) {
@@ -179,8 +147,8 @@ bool VhdxDisk::ReadFile(uint64_t offset, void* buffer, size_t bytes, platform::E
 // largest sequence number) and lays its writes over the file in memory.
 std::string VhdxDisk::ReplayLog(const uint8_t* header) {
   const Guid logGuid = GuidAt(header + 48);
-  const uint32_t logLength = Le32(header + 68);
-  const uint64_t logOffset = Le64(header + 72);
+  const uint32_t logLength = LoadLe32(header + 68);
+  const uint64_t logOffset = LoadLe64(header + 72);
   if (logLength == 0 || logLength % kMiB != 0 || logOffset % kMiB != 0 || logOffset > m_file.size ||
       logLength > m_file.size - logOffset)
     return "the log lies outside the file";
@@ -199,11 +167,11 @@ std::string VhdxDisk::ReplayLog(const uint8_t* header) {
   for (uint32_t at = 0; at + kPage <= logLength; at += kPage) {
     const uint8_t* e = log.data() + at;
     if (std::memcmp(e, "loge", 4) != 0) continue;
-    const uint32_t length = Le32(e + 8);
+    const uint32_t length = LoadLe32(e + 8);
     if (length < kPage || length % kPage != 0 || length > logLength - at) continue;
     if (GuidAt(e + 32) != logGuid) continue;
     if (!ChecksumMatches(std::vector<uint8_t>(e, e + length))) continue;
-    entries[at] = Entry{at, length, Le32(e + 12), Le64(e + 16)};
+    entries[at] = Entry{at, length, LoadLe32(e + 12), LoadLe64(e + 16)};
   }
   std::vector<Entry> heads;
   for (const auto& [at, entry] : entries) heads.push_back(entry);
@@ -227,18 +195,19 @@ std::string VhdxDisk::ReplayLog(const uint8_t* header) {
 
   for (const Entry& entry : sequence) {
     const uint8_t* e = log.data() + entry.offset;
-    const uint32_t count = Le32(e + 24);
+    const uint32_t count = LoadLe32(e + 24);
     const uint64_t descriptorBytes = 64 + 32 * static_cast<uint64_t>(count);
     const uint64_t dataStart = (descriptorBytes + kPage - 1) / kPage * kPage;
     if (dataStart > entry.length) return "a log entry's descriptors run past its end";
     uint64_t dataIndex = 0;
     for (uint32_t d = 0; d < count; ++d) {
       const uint8_t* desc = e + 64 + 32 * static_cast<uint64_t>(d);
-      const uint64_t fileOffset = Le64(desc + 16);
+      const uint64_t fileOffset = LoadLe64(desc + 16);
       if (fileOffset % kPage != 0) return "a log entry writes at an unaligned offset";
-      if (Le64(desc + 24) != entry.sequence) return "a log descriptor does not belong to its entry";
+      if (LoadLe64(desc + 24) != entry.sequence)
+        return "a log descriptor does not belong to its entry";
       if (std::memcmp(desc, "zero", 4) == 0) {
-        const uint64_t zeroLength = Le64(desc + 8);
+        const uint64_t zeroLength = LoadLe64(desc + 8);
         if (zeroLength % kPage != 0 || zeroLength / kPage > kMaxOverlayPages)
           return "a log entry zeroes too much";
         for (uint64_t p = 0; p < zeroLength / kPage; ++p) m_overlay[fileOffset / kPage + p].clear();
@@ -246,8 +215,8 @@ std::string VhdxDisk::ReplayLog(const uint8_t* header) {
         const uint64_t sectorAt = dataStart + dataIndex * kPage;
         if (sectorAt + kPage > entry.length) return "a log entry's data runs past its end";
         const uint8_t* data = e + sectorAt;
-        if (std::memcmp(data, "data", 4) != 0 || Le32(data + 4) != entry.sequence >> 32 ||
-            Le32(data + kPage - 4) != static_cast<uint32_t>(entry.sequence))
+        if (std::memcmp(data, "data", 4) != 0 || LoadLe32(data + 4) != entry.sequence >> 32 ||
+            LoadLe32(data + kPage - 4) != static_cast<uint32_t>(entry.sequence))
           return "a log entry's data sector is not valid";
         std::vector<uint8_t> page(data, data + kPage);
         std::memcpy(page.data(), desc + 8, 8);              // the leading bytes
@@ -270,42 +239,42 @@ std::string VhdxDisk::ReadMetadata(uint64_t offset, uint32_t length, bool* leave
   platform::ErrorCode error = 0;
   if (!ReadFile(offset, meta.data(), meta.size(), &error)) return "the metadata cannot be read";
   if (std::memcmp(meta.data(), "metadata", 8) != 0) return "the metadata region is not valid";
-  const uint16_t count = Le16(meta.data() + 10);
+  const uint16_t count = LoadLe16(meta.data() + 10);
   if (count > 2047) return "the metadata region is not valid";
   bool haveParameters = false, haveSize = false, haveSectorSize = false;
   for (uint32_t i = 0; i < count; ++i) {
     const uint8_t* item = meta.data() + 32 + 32 * i;
     const Guid id = GuidAt(item);
-    const uint32_t at = Le32(item + 16);
-    const uint32_t bytes = Le32(item + 20);
+    const uint32_t at = LoadLe32(item + 16);
+    const uint32_t bytes = LoadLe32(item + 20);
     if (at > length || bytes > length - at) return "a metadata item lies outside its region";
     const uint8_t* v = meta.data() + at;
     if (id == kFileParameters && bytes >= 8) {
-      m_nBlockSize = Le32(v);
-      *leaveAllocated = (Le32(v + 4) & 1) != 0;
-      *hasParent = (Le32(v + 4) & 2) != 0;
+      m_nBlockSize = LoadLe32(v);
+      *leaveAllocated = (LoadLe32(v + 4) & 1) != 0;
+      *hasParent = (LoadLe32(v + 4) & 2) != 0;
       haveParameters = true;
     } else if (id == kVirtualDiskSize && bytes >= 8) {
-      m_nVirtualSize = Le64(v);
+      m_nVirtualSize = LoadLe64(v);
       haveSize = true;
     } else if (id == kLogicalSectorSize && bytes >= 4) {
-      m_nSectorSize = Le32(v);
+      m_nSectorSize = LoadLe32(v);
       haveSectorSize = true;
     } else if (id == kParentLocator && bytes >= 20) {
-      const uint16_t pairs = Le16(v + 18);
+      const uint16_t pairs = LoadLe16(v + 18);
       if (20 + 12ull * pairs > bytes) return "the parent locator is not valid";
       std::map<std::u16string, std::u16string> keys;
       for (uint16_t k = 0; k < pairs; ++k) {
         const uint8_t* kv = v + 20 + 12 * k;
-        const uint32_t keyAt = Le32(kv), valueAt = Le32(kv + 4);
-        const uint16_t keyLen = Le16(kv + 8), valueLen = Le16(kv + 10);
+        const uint32_t keyAt = LoadLe32(kv), valueAt = LoadLe32(kv + 4);
+        const uint16_t keyLen = LoadLe16(kv + 8), valueLen = LoadLe16(kv + 10);
         if (keyAt > bytes || keyLen > bytes - keyAt || valueAt > bytes ||
             valueLen > bytes - valueAt)
           return "the parent locator is not valid";
         auto text = [&](uint32_t from, uint16_t n) {
           std::u16string s;
           for (uint32_t c = 0; c + 1 < n; c += 2)
-            s.push_back(static_cast<char16_t>(Le16(v + from + c)));
+            s.push_back(static_cast<char16_t>(LoadLe16(v + from + c)));
           return s;
         };
         keys[text(keyAt, keyLen)] = text(valueAt, valueLen);
@@ -334,13 +303,13 @@ std::string VhdxDisk::Open() {
     platform::ErrorCode error = 0;
     if (!ReadRaw(at, h.data(), h.size(), &error)) continue;
     if (std::memcmp(h.data(), "head", 4) != 0 || !ChecksumMatches(h)) continue;
-    if (header.empty() || Le64(h.data() + 8) > bestSequence) {
-      bestSequence = Le64(h.data() + 8);
+    if (header.empty() || LoadLe64(h.data() + 8) > bestSequence) {
+      bestSequence = LoadLe64(h.data() + 8);
       header = std::move(h);
     }
   }
   if (header.empty()) return "no VHDX header has a valid checksum";
-  if (Le16(header.data() + 66) != 1) return "unsupported VHDX version";
+  if (LoadLe16(header.data() + 66) != 1) return "unsupported VHDX version";
   if (GuidAt(header.data() + 48) != Guid{}) {
     if (std::string why = ReplayLog(header.data()); !why.empty()) return why;
   }
@@ -351,7 +320,8 @@ std::string VhdxDisk::Open() {
     std::vector<uint8_t> r(kRegionBytes);
     platform::ErrorCode error = 0;
     if (!ReadFile(at, r.data(), r.size(), &error)) continue;
-    if (std::memcmp(r.data(), "regi", 4) == 0 && ChecksumMatches(r) && Le32(r.data() + 8) <= 2047) {
+    if (std::memcmp(r.data(), "regi", 4) == 0 && ChecksumMatches(r) &&
+        LoadLe32(r.data() + 8) <= 2047) {
       regions = std::move(r);
       break;
     }
@@ -359,16 +329,16 @@ std::string VhdxDisk::Open() {
   if (regions.empty()) return "no VHDX region table has a valid checksum";
   uint64_t batOffset = 0, metaOffset = 0;
   uint32_t batLength = 0, metaLength = 0;
-  for (uint32_t i = 0; i < Le32(regions.data() + 8); ++i) {
+  for (uint32_t i = 0; i < LoadLe32(regions.data() + 8); ++i) {
     const uint8_t* r = regions.data() + 16 + 32 * i;
     const Guid id = GuidAt(r);
     if (id == kBatRegion) {
-      batOffset = Le64(r + 16);
-      batLength = Le32(r + 24);
+      batOffset = LoadLe64(r + 16);
+      batLength = LoadLe32(r + 24);
     } else if (id == kMetadataRegion) {
-      metaOffset = Le64(r + 16);
-      metaLength = Le32(r + 24);
-    } else if (Le32(r + 28) & 1) {
+      metaOffset = LoadLe64(r + 16);
+      metaLength = LoadLe32(r + 24);
+    } else if (LoadLe32(r + 28) & 1) {
       return "the VHDX file needs a region this reader does not know";
     }
   }
@@ -396,7 +366,7 @@ std::string VhdxDisk::Open() {
   m_bat.resize(needed);
   platform::ErrorCode error = 0;
   if (!ReadFile(batOffset, m_bat.data(), needed * 8, &error)) return "the BAT cannot be read";
-  for (uint64_t& entry : m_bat) entry = Le64(reinterpret_cast<const uint8_t*>(&entry));
+  for (uint64_t& entry : m_bat) entry = LoadLe64(reinterpret_cast<const uint8_t*>(&entry));
   // Every present block must lie inside the file.
   for (uint64_t i = 0; i < m_bat.size(); ++i) {
     const uint8_t state = m_bat[i] & 7;
@@ -425,7 +395,8 @@ bool VhdxDisk::ReadParent(uint64_t offset, uint8_t* buffer, uint32_t bytes,
   uint32_t got = 0;
   if (!m_parent->Seek(static_cast<int64_t>(offset), platform::SeekOrigin::Begin, nullptr) ||
       !m_parent->Read(buffer, bytes, &got)) {
-    *error = m_parent->LastError() ? m_parent->LastError() : kReadFault;
+    *error =
+        m_parent->LastError() ? m_parent->LastError() : platform::FaultCode(platform::Fault::Read);
     return false;
   }
   std::memset(buffer + got, 0, bytes - got);  // a smaller parent reads as zeros past its end

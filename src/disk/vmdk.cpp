@@ -6,58 +6,23 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <map>
 #include <sstream>
 
 #include "disk/container.h"
+#include "disk/container_reads.h"
+#include "platform/bytes.h"
 #include "platform/text.h"
 
 namespace kavo {
 namespace {
-
-#ifdef _WIN32
-constexpr platform::ErrorCode kReadFault = 30;  // ERROR_READ_FAULT
-#else
-constexpr platform::ErrorCode kReadFault = EIO;
-#endif
 
 constexpr uint64_t kSector = 512;
 constexpr uint64_t kGdAtEnd = UINT64_MAX;
 constexpr uint32_t kFlagCompressed = 1u << 16;
 constexpr size_t kMaxExtents = 4096;
 constexpr uint64_t kMaxDescriptorBytes = 1 << 20;
-
-uint32_t Le32(const uint8_t* p) {
-  return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-uint64_t Le64(const uint8_t* p) {
-  return Le32(p) | static_cast<uint64_t>(Le32(p + 4)) << 32;
-}
-
-bool ReadDevice(platform::RawDevice& device, uint64_t offset, void* buffer, size_t bytes,
-                platform::ErrorCode* error) {
-  auto* out = static_cast<uint8_t*>(buffer);
-  while (bytes > 0) {
-    const uint32_t part = static_cast<uint32_t>(std::min<size_t>(bytes, 1u << 30));
-    uint32_t got = 0;
-    if (offset > static_cast<uint64_t>(INT64_MAX) ||
-        !device.Seek(static_cast<int64_t>(offset), platform::SeekOrigin::Begin, nullptr) ||
-        !device.Read(out, part, &got)) {
-      *error = device.LastError() ? device.LastError() : kReadFault;
-      return false;
-    }
-    if (got != part) {
-      *error = kReadFault;
-      return false;
-    }
-    out += part;
-    offset += part;
-    bytes -= part;
-  }
-  return true;
-}
 
 // The folder part of a path, with its separator ("" for a bare name).
 std::u16string FolderOf(const std::u16string& path) {
@@ -103,14 +68,14 @@ struct SparseHeader {
 
 SparseHeader ParseHeader(const uint8_t* h) {
   SparseHeader s;
-  s.flags = Le32(h + 8);
-  s.capacity = Le64(h + 12);
-  s.grainSize = Le64(h + 20);
-  s.descriptorOffset = Le64(h + 28);
-  s.descriptorSize = Le64(h + 36);
-  s.gtEntries = Le32(h + 44);
-  s.rgdOffset = Le64(h + 48);
-  s.gdOffset = Le64(h + 56);
+  s.flags = LoadLe32(h + 8);
+  s.capacity = LoadLe64(h + 12);
+  s.grainSize = LoadLe64(h + 20);
+  s.descriptorOffset = LoadLe64(h + 28);
+  s.descriptorSize = LoadLe64(h + 36);
+  s.gtEntries = LoadLe32(h + 44);
+  s.rgdOffset = LoadLe64(h + 48);
+  s.gdOffset = LoadLe64(h + 56);
   return s;
 }
 
@@ -213,7 +178,7 @@ class VmdkDisk final : public VirtualDisk {
 std::string VmdkDisk::OpenSparse(Extent& extent, std::string* descriptorText) {
   uint8_t h[512];
   platform::ErrorCode error = 0;
-  if (extent.fileSize < 512 || !ReadDevice(*extent.device, 0, h, sizeof h, &error) ||
+  if (extent.fileSize < 512 || !containers::ReadExact(*extent.device, 0, h, sizeof h, &error) ||
       std::memcmp(h, "KDMV", 4) != 0)
     return "a VMDK sparse extent has no valid header";
   SparseHeader s = ParseHeader(h);
@@ -222,7 +187,7 @@ std::string VmdkDisk::OpenSparse(Extent& extent, std::string* descriptorText) {
     // 1024 bytes before the end (after it comes the end-of-stream marker).
     uint8_t footer[512];
     if (extent.fileSize < 1536 ||
-        !ReadDevice(*extent.device, extent.fileSize - 1024, footer, 512, &error) ||
+        !containers::ReadExact(*extent.device, extent.fileSize - 1024, footer, 512, &error) ||
         std::memcmp(footer, "KDMV", 4) != 0)
       return "the VMDK footer is missing: the file is truncated";
     s = ParseHeader(footer);
@@ -240,7 +205,8 @@ std::string VmdkDisk::OpenSparse(Extent& extent, std::string* descriptorText) {
       s.descriptorSize * kSector <= kMaxDescriptorBytes &&
       s.descriptorOffset * kSector + s.descriptorSize * kSector <= extent.fileSize) {
     std::string text(s.descriptorSize * kSector, '\0');
-    if (ReadDevice(*extent.device, s.descriptorOffset * kSector, text.data(), text.size(), &error))
+    if (containers::ReadExact(*extent.device, s.descriptorOffset * kSector, text.data(),
+                              text.size(), &error))
       *descriptorText = text.substr(0, text.find('\0'));
   }
 
@@ -253,10 +219,11 @@ std::string VmdkDisk::OpenSparse(Extent& extent, std::string* descriptorText) {
   const uint64_t gdAt = fits(s.gdOffset) ? s.gdOffset : s.rgdOffset;
   if (!fits(gdAt)) return "the VMDK grain directory lies past the end of the file";
   extent.directory.resize(tables);
-  if (!ReadDevice(*extent.device, gdAt * kSector, extent.directory.data(), tables * 4, &error))
+  if (!containers::ReadExact(*extent.device, gdAt * kSector, extent.directory.data(), tables * 4,
+                             &error))
     return "the VMDK grain directory cannot be read";
   for (uint32_t& entry : extent.directory) {
-    entry = Le32(reinterpret_cast<const uint8_t*>(&entry));
+    entry = LoadLe32(reinterpret_cast<const uint8_t*>(&entry));
     if (entry != 0 && static_cast<uint64_t>(entry) * kSector + s.gtEntries * 4ull > extent.fileSize)
       return "a VMDK grain table lies past the end of the file";
   }
@@ -323,7 +290,7 @@ std::string VmdkDisk::Open() {
     if (m_file.size > kMaxDescriptorBytes) return "the VMDK descriptor is too large";
     std::string text(m_file.size, '\0');
     platform::ErrorCode error = 0;
-    if (!ReadDevice(*m_file.device, 0, text.data(), text.size(), &error))
+    if (!containers::ReadExact(*m_file.device, 0, text.data(), text.size(), &error))
       return "the VMDK descriptor cannot be read";
     if (!ParseDescriptor(text.substr(0, text.find('\0')), &descriptor, &why)) return why;
     if (why = OpenExtents(descriptor); !why.empty()) return why;
@@ -358,7 +325,8 @@ bool VmdkDisk::ReadParent(uint64_t offset, uint8_t* buffer, uint32_t bytes,
   uint32_t got = 0;
   if (!m_parent->Seek(static_cast<int64_t>(offset), platform::SeekOrigin::Begin, nullptr) ||
       !m_parent->Read(buffer, bytes, &got)) {
-    *error = m_parent->LastError() ? m_parent->LastError() : kReadFault;
+    *error =
+        m_parent->LastError() ? m_parent->LastError() : platform::FaultCode(platform::Fault::Read);
     return false;
   }
   std::memset(buffer + got, 0, bytes - got);  // a smaller parent reads as zeros past its end
@@ -378,9 +346,10 @@ bool VmdkDisk::ReadSparse(Extent& extent, uint64_t offset, uint8_t* buffer, uint
   auto table = extent.tables.find(static_cast<uint32_t>(tableIndex));
   if (table == extent.tables.end()) {
     std::vector<uint32_t> entries(extent.gtEntries);
-    if (!ReadDevice(*extent.device, tableAt * kSector, entries.data(), entries.size() * 4, error))
+    if (!containers::ReadExact(*extent.device, tableAt * kSector, entries.data(),
+                               entries.size() * 4, error))
       return false;
-    for (uint32_t& e : entries) e = Le32(reinterpret_cast<const uint8_t*>(&e));
+    for (uint32_t& e : entries) e = LoadLe32(reinterpret_cast<const uint8_t*>(&e));
     if (extent.tables.size() >= 256) extent.tables.clear();
     table = extent.tables.emplace(static_cast<uint32_t>(tableIndex), std::move(entries)).first;
   }
@@ -393,30 +362,32 @@ bool VmdkDisk::ReadSparse(Extent& extent, uint64_t offset, uint8_t* buffer, uint
   const uint64_t at = static_cast<uint64_t>(entry) * kSector;
   if (!extent.compressed) {
     if (at + grainBytes > extent.fileSize) {
-      *error = kReadFault;  // the grain table points past the end of the file
+      *error = platform::FaultCode(
+          platform::Fault::Read);  // the grain table points past the end of the file
       return false;
     }
-    return ReadDevice(*extent.device, at + within, buffer, bytes, error);
+    return containers::ReadExact(*extent.device, at + within, buffer, bytes, error);
   }
   if (m_grainExtent != &extent || m_nGrainSector != entry) {
     // A compressed grain: its marker (sector number, byte count), then the deflate stream.
     m_grainExtent = nullptr;
     uint8_t marker[12];
     if (at + sizeof marker > extent.fileSize ||
-        !ReadDevice(*extent.device, at, marker, sizeof marker, error))
-      return *error = kReadFault, false;
-    const uint32_t packed = Le32(marker + 8);
+        !containers::ReadExact(*extent.device, at, marker, sizeof marker, error))
+      return *error = platform::FaultCode(platform::Fault::Read), false;
+    const uint32_t packed = LoadLe32(marker + 8);
     if (packed == 0 || packed > grainBytes * 2 + 1024 || at + 12 + packed > extent.fileSize) {
-      *error = kReadFault;
+      *error = platform::FaultCode(platform::Fault::Read);
       return false;
     }
     m_packed.resize(packed);
-    if (!ReadDevice(*extent.device, at + 12, m_packed.data(), packed, error)) return false;
+    if (!containers::ReadExact(*extent.device, at + 12, m_packed.data(), packed, error))
+      return false;
     m_grain.assign(grainBytes, 0);
     uLongf length = static_cast<uLongf>(grainBytes);
     const int rc = uncompress(m_grain.data(), &length, m_packed.data(), packed);
     if (rc != Z_OK) {
-      *error = kReadFault;
+      *error = platform::FaultCode(platform::Fault::Read);
       return false;
     }
     m_grainExtent = &extent;
@@ -432,11 +403,13 @@ bool VmdkDisk::ReadAt(uint64_t offset, uint8_t* buffer, uint32_t bytes,
   auto extent = std::upper_bound(m_extents.begin(), m_extents.end(), offset / kSector,
                                  [](uint64_t sector, const Extent& e) { return sector < e.start; });
   while (bytes > 0) {
-    if (extent == m_extents.begin()) return *error = kReadFault, false;
+    if (extent == m_extents.begin())
+      return *error = platform::FaultCode(platform::Fault::Read), false;
     Extent& e = *std::prev(extent);
     const uint64_t end = (e.start + e.sectors) * kSector;
     if (offset >= end) {
-      if (extent == m_extents.end()) return *error = kReadFault, false;
+      if (extent == m_extents.end())
+        return *error = platform::FaultCode(platform::Fault::Read), false;
       ++extent;
       continue;
     }
@@ -446,7 +419,7 @@ bool VmdkDisk::ReadAt(uint64_t offset, uint8_t* buffer, uint32_t bytes,
     switch (e.kind) {
       case ExtentKind::Zero: std::memset(buffer, 0, part); break;
       case ExtentKind::Flat:
-        ok = ReadDevice(*e.device, e.flatOffset + inExtent, buffer, part, error);
+        ok = containers::ReadExact(*e.device, e.flatOffset + inExtent, buffer, part, error);
         break;
       case ExtentKind::Sparse: {
         const uint64_t grainBytes = e.grainSectors * kSector;

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/messages.h"
+#include "disk/disk.h"
 #include "disk/volume.h"
 #include "partition/drive_list_view.h"
 #include "recovery/partition_list.h"
@@ -187,9 +188,14 @@ void CDriveListingWnd::LoadImage() {
   const std::optional<std::wstring> path = AskForFile(Handle(), kImageFilter, nullptr);
   if (!path) return;
   ListView_DeleteAllItems(m_list);
+  // The row shows the size of the disk the file holds: a container's virtual disk, else the file.
+  CDisk image;
+  image.m_nSourceKind = SourceKind::ImageFile;
   std::error_code error;
-  const uintmax_t bytes = std::filesystem::file_size(std::filesystem::path(*path), error);
-  m_context.imageRow = ImageFileRow(Utf16(*path), error ? 0 : bytes);
+  uint64_t bytes = std::filesystem::file_size(std::filesystem::path(*path), error);
+  if (error) bytes = 0;
+  if (image.Open(Utf16(*path))) bytes = image.m_nTotalSectors * image.m_nSectorSize;
+  m_context.imageRow = ImageFileRow(Utf16(*path), bytes);
   StartLoad();
 }
 

@@ -32,7 +32,7 @@ std::string Anonymous(std::string text, const std::string& path) {
 }
 
 TEST(CliContainers, ReadAsTheRawDisk) {
-  for (const char* tool : {"qemu-img", "sfdisk", "mkfs.fat", "mcopy"}) {
+  for (const char* tool : {"qemu-img", "ewfacquire", "sfdisk", "mkfs.fat", "mcopy"}) {
     if (!test::HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
   }
   test::ScratchDir dir;
@@ -47,7 +47,10 @@ TEST(CliContainers, ReadAsTheRawDisk) {
                 "::docs/a.bin; mcopy -i part.img a.bin ::b.bin; mdel -i part.img ::b.bin; "
                 "dd if=part.img of=disk.img bs=512 seek=2048 conv=notrunc status=none; "
                 "cp disk.img disk.bin; qemu-img convert -O vdi disk.img disk.vdi; "
-                "qemu-img convert -c -O qcow2 disk.img disk.qcow2"),
+                "qemu-img convert -c -O qcow2 disk.img disk.qcow2; "
+                "qemu-img convert -O vhdx disk.img disk.vhdx; "
+                "qemu-img convert -O vmdk -o subformat=streamOptimized disk.img disk.vmdk; "
+                "ewfacquire -u -q -t disk -c deflate:fast -f encase6 disk.img >/dev/null"),
             0);
   const auto partitions = Cli({"partitions", raw, "--json"});
   ASSERT_EQ(partitions.exitCode, 0) << partitions.err;
@@ -61,7 +64,10 @@ TEST(CliContainers, ReadAsTheRawDisk) {
     const char* container;  // the `info` line, empty for a raw file
   };
   for (const Case& c : {Case{"disk.bin", ""}, Case{"disk.vdi", "Container:      VDI (dynamic)\n"},
-                        Case{"disk.qcow2", "Container:      qcow2 (version 3)\n"}}) {
+                        Case{"disk.qcow2", "Container:      qcow2 (version 3)\n"},
+                        Case{"disk.vhdx", "Container:      VHDX (dynamic)\n"},
+                        Case{"disk.vmdk", "Container:      VMDK (stream-optimized)\n"},
+                        Case{"disk.E01", "Container:      EWF (1 segment"}}) {
     SCOPED_TRACE(c.name);
     const std::string path = (dir / c.name).string();
     const auto p = Cli({"partitions", path, "--json"});
@@ -78,6 +84,16 @@ TEST(CliContainers, ReadAsTheRawDisk) {
     ASSERT_EQ(imaged.exitCode, 0) << imaged.err;
     EXPECT_TRUE(Bytes(copy) == Bytes(raw));
   }
+
+  // --verify reads an EWF image whole against its stored MD5; a changed chunk fails it.
+  const std::string e01 = (dir / "disk.E01").string();
+  const auto verified = Cli({"info", e01, "--verify"});
+  EXPECT_EQ(verified.exitCode, 0) << verified.err;
+  EXPECT_NE(verified.out.find("Verification:   matches the stored MD5"), std::string::npos)
+      << verified.out;
+  const auto notEwf = Cli({"info", raw, "--verify"});
+  EXPECT_EQ(notEwf.exitCode, 1);
+  EXPECT_NE(notEwf.err.find("cannot verify: not an EWF image"), std::string::npos) << notEwf.err;
 
   // A scan of a container saved and loaded again recovers the file's bytes from it.
   const std::string qcow = (dir / "disk.qcow2").string();

@@ -156,5 +156,14 @@ if [ -f "$reference" ] && command -v fls >/dev/null; then
   fls -r -p -o 128 "$out/windows-ntfs.img" | grep -v '^[^	]* \* ' | cut -f2 | grep -v ':' |
     grep -vE '^\$(MFT|MFTMirr|LogFile|Volume|AttrDef|Bitmap|Boot|BadClus|Secure|UpCase|OrphanFiles)(/|$)' \
       > "$out/windows-ntfs-files.txt"
+  # The same disk in a Hyper-V container and a forensic image, for Load Image of containers.
+  if command -v qemu-img >/dev/null; then
+    qemu-img convert -O vhdx "$out/windows-ntfs.img" "$out/windows-ntfs.vhdx"
+  fi
+  if command -v ewfacquire >/dev/null; then
+    rm -f "$out/windows-ntfs.E01"
+    ewfacquire -u -q -t "$out/windows-ntfs" -c deflate:fast -f encase6 "$out/windows-ntfs.img" \
+      >/dev/null
+  fi
 fi
 echo "$out"

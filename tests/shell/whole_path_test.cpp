@@ -107,6 +107,37 @@ class WholePath : public ::testing::Test {
     m_kavo.PressKey(List(), VK_END);  // the volume stands right under its image row
     m_kavo.Click(m_kavo.Control(m_kavo.Find(L"CDriveListSBar"), 201));
   }
+  // Quick scan of `image`, Deleted Recovery of the volume found, and the saved results hold
+  // each path of `expected` (one a line, as fls gives them) once.
+  void ExpectEveryPath(const char* image, const std::string& expected) {
+    SCOPED_TRACE(image);
+    OpenFoundVolume(image);
+    Expect(L"Do you want to save these patitions for future use?", IDNO);
+    Expect(
+        L"Do you want to go for advance search? In advance search you can select the file "
+        L"formats/scanners for better results.",
+        IDNO);
+    ASSERT_TRUE(ReachesResults()) << "the scan did not end on the results";
+    const std::string name = std::string(image) + ".qsv";
+    const std::optional<LoadedScanInfo> loaded =
+        Load(SaveScan(std::wstring(name.begin(), name.end())));
+    ASSERT_TRUE(loaded.has_value());
+    EXPECT_EQ(loaded->header.fileSystem, 3);  // NTFS
+    std::set<std::u16string> paths;
+    ASSERT_NE(loaded->root->firstChild, nullptr);
+    CollectPaths(loaded->root->firstChild, u"", paths);  // below "Data"
+    size_t lines = 0;
+    for (size_t begin = 0; begin < expected.size();) {
+      size_t end = expected.find('\n', begin);
+      if (end == std::string::npos) end = expected.size();
+      const std::string path = expected.substr(begin, end - begin);
+      begin = end + 1;
+      if (path.empty()) continue;
+      ++lines;
+      EXPECT_EQ(paths.count(platform::Utf8ToUtf16(path)), 1u) << path;
+    }
+    EXPECT_GT(lines, 40u);
+  }
   // Waits for the scan to end on the results row of the page table (whose windows are built
   // apart; until they are, that row leaves the holders empty).
   bool ReachesResults() {
@@ -198,35 +229,23 @@ TEST_F(WholePath, DeletedRecoveryOfAnImagesVolumeSavesAndReopensItsResults) {
   EXPECT_EQ(test::ReadFile(m_out / L"again.qsv"), test::ReadFile(m_out / L"scan.QSV.qsv"));
 }
 
-// Deleted Recovery of a volume that Windows wrote: the results hold every live file and folder
-// that The Sleuth Kit lists on it, at the same path.
+// Deleted Recovery of a volume that Windows wrote, loaded as a raw image and in containers: the
+// results hold every live file and folder that The Sleuth Kit lists on it, at the same path.
 TEST_F(WholePath, DeletedRecoveryOfAWindowsVolumeShowsEveryFileFlsLists) {
   const std::string expected = test::ReadFile(m_fixtures / "windows-ntfs-files.txt");
   if (expected.empty()) GTEST_SKIP() << "no Windows-written image among the fixtures";
-  OpenFoundVolume("windows-ntfs.img");
-  Expect(L"Do you want to save these patitions for future use?", IDNO);
-  Expect(
-      L"Do you want to go for advance search? In advance search you can select the file "
-      L"formats/scanners for better results.",
-      IDNO);
-  ASSERT_TRUE(ReachesResults()) << "the scan did not end on the results";
-  const std::optional<LoadedScanInfo> loaded = Load(SaveScan(L"windows.qsv"));
-  ASSERT_TRUE(loaded.has_value());
-  EXPECT_EQ(loaded->header.fileSystem, 3);  // NTFS
-  std::set<std::u16string> paths;
-  ASSERT_NE(loaded->root->firstChild, nullptr);
-  CollectPaths(loaded->root->firstChild, u"", paths);  // below "Data"
-  size_t lines = 0;
-  for (size_t begin = 0; begin < expected.size();) {
-    size_t end = expected.find('\n', begin);
-    if (end == std::string::npos) end = expected.size();
-    const std::string path = expected.substr(begin, end - begin);
-    begin = end + 1;
-    if (path.empty()) continue;
-    ++lines;
-    EXPECT_EQ(paths.count(platform::Utf8ToUtf16(path)), 1u) << path;
+  ExpectEveryPath("windows-ntfs.img", expected);
+}
+
+TEST_F(WholePath, AVolumeInAVhdxOrAnE01ContainerShowsWhatTheRawDiskShows) {
+  const std::string expected = test::ReadFile(m_fixtures / "windows-ntfs-files.txt");
+  if (expected.empty()) GTEST_SKIP() << "no Windows-written image among the fixtures";
+  for (const char* image : {"windows-ntfs.vhdx", "windows-ntfs.E01"}) {
+    if (!std::filesystem::exists(m_fixtures / image)) GTEST_SKIP() << image << " was not made";
   }
-  EXPECT_GT(lines, 40u);
+  ExpectEveryPath("windows-ntfs.vhdx", expected);
+  m_kavo.ToRouter(UM_DELETED_RECOVERY);
+  ExpectEveryPath("windows-ntfs.E01", expected);
 }
 
 // Raw Scan of an image holding pictures: every format ticked on the format page, Next scans

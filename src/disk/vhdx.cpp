@@ -25,18 +25,6 @@ constexpr uint32_t kRegionBytes = 64 * kKiB;
 constexpr uint32_t kPage = 4096;
 constexpr uint64_t kMaxOverlayPages = 262144;  // 1 GiB of log changes held in memory
 
-using Guid = std::array<uint8_t, 16>;
-
-// A GUID as stored: the first three fields little-endian, the last eight bytes as written.
-constexpr Guid MakeGuid(uint32_t a, uint16_t b, uint16_t c, uint64_t d) {
-  Guid g{};
-  for (int i = 0; i < 4; ++i) g[i] = static_cast<uint8_t>(a >> (8 * i));
-  for (int i = 0; i < 2; ++i) g[4 + i] = static_cast<uint8_t>(b >> (8 * i));
-  for (int i = 0; i < 2; ++i) g[6 + i] = static_cast<uint8_t>(c >> (8 * i));
-  for (int i = 0; i < 8; ++i) g[8 + i] = static_cast<uint8_t>(d >> (8 * (7 - i)));
-  return g;
-}
-
 constexpr Guid kBatRegion = MakeGuid(0x2DC27766, 0xF623, 0x4200, 0x9D64115E9BFD4A08);
 constexpr Guid kMetadataRegion = MakeGuid(0x8B7CA206, 0x4790, 0x4B9A, 0xB8FE575F050F886E);
 constexpr Guid kFileParameters = MakeGuid(0xCAA16737, 0xFA36, 0x4D43, 0xB3B633F0AA44E76B);

@@ -12,19 +12,6 @@ namespace kavo {
 
 namespace {
 
-using Guid = std::array<uint8_t, 16>;
-
-// A GUID as the file stores it: the first three fields little-endian, the last eight bytes in
-// order.
-constexpr Guid MakeGuid(uint32_t a, uint16_t b, uint16_t c, uint64_t d) {
-  Guid g{};
-  for (int i = 0; i < 4; ++i) g[i] = static_cast<uint8_t>(a >> (8 * i));
-  for (int i = 0; i < 2; ++i) g[4 + i] = static_cast<uint8_t>(b >> (8 * i));
-  for (int i = 0; i < 2; ++i) g[6 + i] = static_cast<uint8_t>(c >> (8 * i));
-  for (int i = 0; i < 8; ++i) g[8 + i] = static_cast<uint8_t>(d >> (8 * (7 - i)));
-  return g;
-}
-
 constexpr Guid kCodecList = MakeGuid(0x86D15240, 0x311D, 0x11D0, 0xA3A400A0C90348F6);
 
 // The objects a header may hold, the codec list among them.

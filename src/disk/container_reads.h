@@ -63,6 +63,23 @@ inline bool ReadParent(platform::RawDevice& parent, uint64_t parentSize, uint64_
   return true;
 }
 
+// Splits a read of `bytes` at virtual `offset` into the pieces that blocks of `blockBytes` hold
+// and hands each to `piece(block, within, buffer, step)`; false as soon as one piece fails.
+template <typename Piece>
+bool ForEachBlockPiece(uint64_t offset, uint8_t* buffer, uint32_t bytes, uint32_t blockBytes,
+                       Piece&& piece) {
+  while (bytes > 0) {
+    const uint64_t block = offset / blockBytes;
+    const uint32_t within = static_cast<uint32_t>(offset % blockBytes);
+    const uint32_t step = std::min(bytes, blockBytes - within);
+    if (!piece(block, within, buffer, step)) return false;
+    offset += step;
+    buffer += step;
+    bytes -= step;
+  }
+  return true;
+}
+
 // True when [offset, offset + length) lies inside a file of `size` bytes.
 inline bool InsideFile(uint64_t offset, uint64_t length, uint64_t size) {
   return offset <= size && length <= size - offset;

@@ -294,17 +294,13 @@ bool EwfDisk::LoadChunk(uint64_t index, platform::ErrorCode* error) {
 }
 
 bool EwfDisk::ReadAt(uint64_t offset, uint8_t* buffer, uint32_t bytes, platform::ErrorCode* error) {
-  while (bytes > 0) {
-    const uint64_t index = offset / m_nChunkBytes;
-    const uint32_t within = static_cast<uint32_t>(offset % m_nChunkBytes);
-    const uint32_t part = std::min(bytes, m_nChunkBytes - within);
-    if (!LoadChunk(index, error)) return false;
-    std::memcpy(buffer, m_chunk.data() + within, part);
-    buffer += part;
-    offset += part;
-    bytes -= part;
-  }
-  return true;
+  return containers::ForEachBlockPiece(
+      offset, buffer, bytes, m_nChunkBytes,
+      [&](uint64_t index, uint32_t within, uint8_t* out, uint32_t part) {
+        if (!LoadChunk(index, error)) return false;
+        std::memcpy(out, m_chunk.data() + within, part);
+        return true;
+      });
 }
 
 }  // namespace

@@ -71,23 +71,18 @@ class VdiDisk final : public VirtualDisk {
   bool ReadAt(uint64_t offset, uint8_t* buffer, uint32_t bytes,
               platform::ErrorCode* error) override {
     const uint64_t stride = uint64_t{m_nBlockBytes} + m_nExtraBytes;
-    while (bytes > 0) {
-      const uint64_t block = offset / m_nBlockBytes;
-      const uint32_t within = static_cast<uint32_t>(offset % m_nBlockBytes);
-      const uint32_t step = std::min(bytes, m_nBlockBytes - within);
-      const uint32_t entry = m_map[static_cast<size_t>(block)];
-      if (entry == kFreeBlock || entry == kZeroBlock) {
-        std::memset(buffer, 0, step);
-      } else if (!containers::ReadExact(*m_file.device,
-                                        m_nDataOffset + entry * stride + m_nExtraBytes + within,
-                                        buffer, step, error)) {
-        return false;
-      }
-      offset += step;
-      buffer += step;
-      bytes -= step;
-    }
-    return true;
+    return containers::ForEachBlockPiece(
+        offset, buffer, bytes, m_nBlockBytes,
+        [&](uint64_t block, uint32_t within, uint8_t* out, uint32_t step) {
+          const uint32_t entry = m_map[static_cast<size_t>(block)];
+          if (entry == kFreeBlock || entry == kZeroBlock) {
+            std::memset(out, 0, step);
+            return true;
+          }
+          return containers::ReadExact(*m_file.device,
+                                       m_nDataOffset + entry * stride + m_nExtraBytes + within, out,
+                                       step, error);
+        });
   }
 
  private:

@@ -101,16 +101,11 @@ class VhdDisk final : public VirtualDisk {
               platform::ErrorCode* error) override {
     if (m_nType == kFixed)
       return containers::ReadExact(*m_file.device, offset, buffer, bytes, error);
-    while (bytes > 0) {
-      const uint64_t block = offset / m_nBlockBytes;
-      const uint32_t within = static_cast<uint32_t>(offset % m_nBlockBytes);
-      const uint32_t step = std::min(bytes, m_nBlockBytes - within);
-      if (!ReadInBlock(block, within, buffer, step, error)) return false;
-      offset += step;
-      buffer += step;
-      bytes -= step;
-    }
-    return true;
+    return containers::ForEachBlockPiece(
+        offset, buffer, bytes, m_nBlockBytes,
+        [&](uint64_t block, uint32_t within, uint8_t* out, uint32_t step) {
+          return ReadInBlock(block, within, out, step, error);
+        });
   }
 
  private:
